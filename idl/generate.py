@@ -193,6 +193,29 @@ KIND = {"method": "com::MemberKind::kMethod", "propget": "com::MemberKind::kProp
         "propput": "com::MemberKind::kPropPut"}
 
 
+# The automation marshaller's class: interfaces described by a registered type library are
+# marshalled by it.
+PSOAINTERFACE = "{00020424-0000-0000-C000-000000000046}"
+
+
+def typelib_script(d: Description) -> str:
+    """The registration script of the type library: what registering a type library writes."""
+    lib = d.library
+    lines = ["HKCR", "{", "\tNoRemove TypeLib", "\t{", f"\t\tForceRemove {{{lib.libid}}}", "\t\t{",
+             f"\t\t\t'{lib.version}' = s '{lib.name}'", "\t\t\t{", "\t\t\t\tFLAGS = s '0'",
+             "\t\t\t\tHELPDIR = s '%MODULEDIR%'", "\t\t\t\t'0'", "\t\t\t\t{",
+             "\t\t\t\t\twin64 = s '%MODULE%'", "\t\t\t\t}", "\t\t\t}", "\t\t}", "\t}",
+             "\tNoRemove Interface", "\t{"]
+    for itf in d.interfaces:
+        lines += [f"\t\tForceRemove {{{itf.iid}}} = s '{itf.name}'", "\t\t{",
+                  f"\t\t\tProxyStubClsid = s '{PSOAINTERFACE}'",
+                  f"\t\t\tProxyStubClsid32 = s '{PSOAINTERFACE}'",
+                  f"\t\t\tTypeLib = s '{{{lib.libid}}}'", "\t\t\t{",
+                  f"\t\t\t\tval Version = s '{lib.version}'", "\t\t\t}", "\t\t}"]
+    lines += ["\t}", "}"]
+    return "\n".join(lines) + "\n"
+
+
 def dispatch_source(d: Description) -> str:
     out = ["// Generated from idl/qvacom.idl by idl/generate.py. Do not edit.",
            '#include "qvacom_idl.h"', '#include "platform/com/oleauto.h"', "",
@@ -215,6 +238,7 @@ def dispatch_source(d: Description) -> str:
     out += [f"    &kInfo_{itf.name}," for itf in d.interfaces]
     out.append("};")
     out.append("const size_t kAllInterfacesCount = std::size(kAllInterfaces);")
+    out.append('const char kTypeLibraryScript[] = R"qvargs(' + typelib_script(d) + ')qvargs";')
     out.append("}  // namespace qva_gen")
     return "\n".join(out) + "\n"
 
@@ -247,10 +271,13 @@ def header(d: Description) -> str:
     for itf in d.interfaces:
         out.append(interface_decl(itf))
     out.append("namespace qva_gen {")
-    out += [f"extern const com::InterfaceInfo kInfo_{itf.name};" for itf in d.interfaces]
+    # Exported: the remote layer and other libraries marshal through the same tables.
+    out += [f"extern COM_CXX_API const com::InterfaceInfo kInfo_{itf.name};" for itf in d.interfaces]
     out.append("// Every described interface, in description order.")
-    out.append("extern const com::InterfaceInfo* const kAllInterfaces[];")
-    out.append("extern const size_t kAllInterfacesCount;")
+    out.append("extern COM_CXX_API const com::InterfaceInfo* const kAllInterfaces[];")
+    out.append("extern COM_CXX_API const size_t kAllInterfacesCount;")
+    out.append("// Registration script of the type library; %MODULE% and %MODULEDIR% are replaced.")
+    out.append("extern COM_CXX_API const char kTypeLibraryScript[];")
     out.append("}  // namespace qva_gen")
     out.append("")
     out.append("namespace com {")

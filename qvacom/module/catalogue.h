@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/com/guid.h"
+#include "platform/com/text.h"
 #include "platform/com/types.h"
 
 namespace qva {
@@ -30,10 +31,10 @@ struct ClassEntry {
   }
 };
 
-// Every creatable class, in registration order.
-std::span<const ClassEntry> Catalogue();
-const ClassEntry* FindClass(REFCLSID clsid);
-const ClassEntry* FindClassByScript(int script);
+// Every creatable class, in registration order. Exported for the tools and tests.
+COM_CXX_API std::span<const ClassEntry> Catalogue();
+COM_CXX_API const ClassEntry* FindClass(REFCLSID clsid);
+COM_CXX_API const ClassEntry* FindClassByScript(int script);
 
 inline constexpr GUID kAppId = com::MakeGuid("{12E92F8C-24C3-48A0-B6D5-9E9A55B8CC3D}");
 inline constexpr GUID kLibId = com::MakeGuid("{CED38155-C2C4-4230-AA54-EBC3995F251E}");

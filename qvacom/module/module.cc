@@ -11,6 +11,7 @@
 #include "platform/com/registrar.h"
 #include "platform/com/registry.h"
 #include "qvacom/module/scripts.h"
+#include "qvacom_idl.h"
 
 namespace qva {
 
@@ -54,8 +55,10 @@ std::string CqvacomModule::ModulePath() {
 namespace {
 
 HRESULT ApplyAll(com::RegistryKey& root, bool do_register) {
+  const std::string module = CqvacomModule::ModulePath();
   const std::map<std::string, std::string> replacements = {
-      {"MODULE", CqvacomModule::ModulePath()},
+      {"MODULE", module},
+      {"MODULEDIR", module.substr(0, module.find_last_of('/') + 1)},
       {"APPID", com::GuidToString(kAppId)},
   };
   auto apply = [&](int number) -> HRESULT {
@@ -63,8 +66,11 @@ HRESULT ApplyAll(com::RegistryKey& root, bool do_register) {
     if (!script) return E_UNEXPECTED;
     return com::ApplyRegistrationScript(root, *script, replacements, do_register);
   };
+  // Registration: application identifier, classes, type library. Unregistration: classes,
+  // type library, then the application identifier.
   if (do_register) RETURN_IF_FAILED(apply(kAppIdScript));
   for (const ClassEntry& e : Catalogue()) RETURN_IF_FAILED(apply(e.script));
+  RETURN_IF_FAILED(com::ApplyRegistrationScript(root, qva_gen::kTypeLibraryScript, replacements, do_register));
   if (!do_register) RETURN_IF_FAILED(apply(kAppIdScript));
   return S_OK;
 }

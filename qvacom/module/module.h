@@ -25,7 +25,7 @@ class CqvacomModule : public com::Module {
   HRESULT UnregisterServer();
 
   // Full path of the library file ("%MODULE%").
-  static std::string ModulePath();
+  COM_CXX_API static std::string ModulePath();
 
  private:
   // One slot per catalogue entry; a slot holds one reference on its class object.

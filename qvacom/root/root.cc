@@ -15,10 +15,7 @@ constexpr DWORD kImpLevelImpersonate = 3;     // RPC_C_IMP_LEVEL_IMPERSONATE
 constexpr ULONG kIdentityUnicode = 2;         // SEC_WINNT_AUTH_IDENTITY_UNICODE
 
 // A null string counts as empty; the test is a comparison under the user's default locale.
-bool IsEmpty(BSTR s) {
-  static OLECHAR empty[] = {0};
-  return VarBstrCmp(s, empty, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
-}
+bool IsEmpty(BSTR s) { return VarBstrCmp(s, nullptr, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ; }
 
 // Copies a caller's string; a null string stays null.
 bool CopyArg(BSTR from, com::Bstr* to) {

@@ -98,6 +98,29 @@ TEST_F(RegistrationTest, WritesEveryClassKeyForKey) {
   EXPECT_EQ(top.size(), 2 * 51 + 2 + TypeLibraryTopKeys());
 }
 
+TEST_F(RegistrationTest, RegistersTheTypeLibraryAndEveryInterface) {
+  auto tree = Tree();
+  const std::string module = CqvacomModule::ModulePath();
+  const RegistryKey* version = tree->Find(std::string("TypeLib\\") + kLibId + "\\1.0");
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(Default(version), "qvacomLib");
+  EXPECT_EQ(Default(version->Find("0\\win64")), module);
+  EXPECT_EQ(Default(version->Find("FLAGS")), "0");
+  EXPECT_EQ(Default(version->Find("HELPDIR")), module.substr(0, module.rfind('/') + 1));
+
+  ASSERT_EQ(qva_gen::kAllInterfacesCount, 72u);
+  EXPECT_EQ(tree->Find("Interface")->subkey_count(), 72u);
+  for (size_t i = 0; i < qva_gen::kAllInterfacesCount; ++i) {
+    const com::InterfaceInfo& info = *qva_gen::kAllInterfaces[i];
+    const RegistryKey* itf = tree->Find("Interface\\" + com::GuidToString(*info.iid));
+    ASSERT_NE(itf, nullptr) << info.name;
+    EXPECT_EQ(Default(itf), info.name);
+    EXPECT_EQ(Default(itf->Find("ProxyStubClsid32")), "{00020424-0000-0000-C000-000000000046}");
+    EXPECT_EQ(Default(itf->Find("TypeLib")), kLibId);
+    EXPECT_EQ(itf->Find("TypeLib")->GetValue("Version"), "1.0");
+  }
+}
+
 TEST_F(RegistrationTest, RootDescriptionAndProgIdsResolve) {
   auto tree = Tree();
   EXPECT_EQ(Default(tree->Find("CLSID\\{4834B5E8-3ABC-4BD7-816B-B63D3821AA05}")), "QVA Class");
@@ -139,7 +162,9 @@ TEST_F(RegistrationTest, UnregisterRemovesWhatItAddedAndKeepsTheRest) {
   auto tree = Tree();
   std::set<std::string> top;
   for (const RegistryKey* k : tree->SubKeys()) top.insert(k->name());
-  EXPECT_EQ(top, (std::set<std::string>{"AppID", "CLSID"}));
+  EXPECT_EQ(top, (std::set<std::string>{"AppID", "CLSID", "Interface", "TypeLib"}));
+  EXPECT_EQ(tree->Find("TypeLib")->subkey_count(), 0u);
+  EXPECT_EQ(tree->Find("Interface")->subkey_count(), 0u);
   EXPECT_EQ(tree->Find("AppID")->subkey_count(), 0u);
   EXPECT_EQ(tree->Find("CLSID")->subkey_count(), 1u);
   EXPECT_NE(tree->Find("CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32"), nullptr);
