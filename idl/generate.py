@@ -238,6 +238,12 @@ def dispatch_source(d: Description) -> str:
     out += [f"    &kInfo_{itf.name}," for itf in d.interfaces]
     out.append("};")
     out.append("const size_t kAllInterfacesCount = std::size(kAllInterfaces);")
+    out.append("const CoclassInfo kAllCoclasses[] = {")
+    for c in d.library.coclasses:
+        creatable = "true" if c.creatable else "false"
+        out.append(f'    {{"{c.name}", &CLSID_{c.name}, &IID_{c.default_interface}, {creatable}}},')
+    out.append("};")
+    out.append("const size_t kAllCoclassesCount = std::size(kAllCoclasses);")
     out.append('const char kTypeLibraryScript[] = R"qvargs(' + typelib_script(d) + ')qvargs";')
     out.append("}  // namespace qva_gen")
     return "\n".join(out) + "\n"
@@ -273,6 +279,15 @@ def header(d: Description) -> str:
     out.append("namespace qva_gen {")
     # Exported: the remote layer and other libraries marshal through the same tables.
     out += [f"extern COM_CXX_API const com::InterfaceInfo kInfo_{itf.name};" for itf in d.interfaces]
+    out.append("// Every coclass of the library, in description order.")
+    out.append("struct CoclassInfo {")
+    out.append("  const char* name;")
+    out.append("  const CLSID* clsid;")
+    out.append("  const IID* default_interface;")
+    out.append("  bool creatable;")
+    out.append("};")
+    out.append("extern COM_CXX_API const CoclassInfo kAllCoclasses[];")
+    out.append("extern COM_CXX_API const size_t kAllCoclassesCount;")
     out.append("// Every described interface, in description order.")
     out.append("extern COM_CXX_API const com::InterfaceInfo* const kAllInterfaces[];")
     out.append("extern COM_CXX_API const size_t kAllInterfacesCount;")

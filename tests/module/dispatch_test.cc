@@ -8,6 +8,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/com/objbase.h"
 #include "platform/com/variant.h"
+#include "qvacom/module/catalogue.h"
 #include "qvacom_idl.h"
 #include "tests/module/registered_library.h"
 
@@ -113,6 +114,26 @@ TEST_F(DispatchTest, ArgumentsAreCountedCoercedAndCheckedRightToLeft) {
             DISP_E_NONAMEDARGS);
   EXPECT_EQ(root_->Invoke(2, IID_IQVA, 0, DISPATCH_METHOD, nullptr, &result, nullptr, nullptr),
             DISP_E_UNKNOWNINTERFACE);
+}
+
+TEST(InterfaceDescriptionTest, EveryCatalogueClassIsDescribedWithItsDefaultInterface) {
+  ASSERT_EQ(qva_gen::kAllCoclassesCount, 72u);
+  size_t creatable = 0;
+  for (size_t i = 0; i < qva_gen::kAllCoclassesCount; ++i) {
+    const qva_gen::CoclassInfo& c = qva_gen::kAllCoclasses[i];
+    const ClassEntry* entry = FindClass(*c.clsid);
+    // Creatable in the description exactly when the catalogue registers it, under the same name.
+    EXPECT_EQ(entry != nullptr, c.creatable) << c.name;
+    if (entry) EXPECT_EQ(entry->coclass, c.name);
+    creatable += c.creatable;
+    // Its default interface is described: I followed by the coclass name.
+    bool described = false;
+    for (size_t k = 0; k < qva_gen::kAllInterfacesCount; ++k)
+      described = described || (*qva_gen::kAllInterfaces[k]->iid == *c.default_interface &&
+                                 qva_gen::kAllInterfaces[k]->name == "I" + std::string(c.name));
+    EXPECT_TRUE(described) << c.name;
+  }
+  EXPECT_EQ(creatable, Catalogue().size());
 }
 
 TEST_F(DispatchTest, EveryDescribedMemberHasAThunkAndConsistentTables) {
