@@ -57,20 +57,21 @@ COM_CXX_API HRESULT DispatchGetIDsOfNames(const InterfaceInfo& info, LPOLESTR* n
 COM_CXX_API HRESULT DispatchInvoke(const InterfaceInfo& info, IUnknown* self, DISPID id, WORD flags,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep, UINT* arg_err);
 
+// The type information of one described interface (typeinfo.h).
+COM_CXX_API HRESULT DispatchGetTypeInfo(const InterfaceInfo& info, UINT index, ITypeInfo** out);
+
 // The base of a class with one dual interface I (and optionally more interfaces): IDispatch is
 // answered from I's description.
 template <class I, class... More>
 class Dispatch : public Implements<I, More...> {
  public:
-  // No ITypeInfo is offered: clients bind by name through GetIDsOfNames.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_INVALIDARG;
-    *count = 0;
+    *count = 1;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
-    if (out) *out = nullptr;
-    return DISP_E_BADINDEX;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
+    return DispatchGetTypeInfo(InterfaceInfoOf<I>(), index, out);
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     return DispatchGetIDsOfNames(InterfaceInfoOf<I>(), names, count, ids);
