@@ -7,13 +7,6 @@
 #include "platform/com/variant.h"
 #include "qvacom_idl.h"
 
-namespace com {
-Module& ThisModule() {
-  static Module module;
-  return module;
-}
-}  // namespace com
-
 namespace {
 
 // Any described interface serves: the generated tables and thunks are the same shape for all.

@@ -5,13 +5,6 @@
 #include "platform/com/guid.h"
 #include "platform/com/object.h"
 
-namespace com {
-Module& ThisModule() {
-  static Module module;
-  return module;
-}
-}  // namespace com
-
 namespace {
 
 using com::ComPtr;

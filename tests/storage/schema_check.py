@@ -43,9 +43,11 @@ def parse_server(path, problems):
     with open(path, encoding="utf-8") as f:
         for number, line in enumerate(f, 1):
             line = line.rstrip("\n")
-            if not line.startswith("QVA_SCHEMA_STATEMENT"):
-                continue
             where = f"{os.path.basename(path)}:{number}"
+            if not line.startswith("QVA_SCHEMA_STATEMENT"):
+                if line.strip() and not line.startswith("//"):
+                    problems.append(f"{where}: neither a comment nor a whole QVA_SCHEMA_STATEMENT line")
+                continue
             m = STATEMENT_LINE.match(line)
             if not m:
                 problems.append(f"{where}: not of the form QVA_SCHEMA_STATEMENT(kind, table, R\"sql(...)sql\")")
@@ -170,6 +172,9 @@ def compare(statements, db, problems):
     if len(jet_tables) != TABLE_COUNT or len(jet_indexes) != INDEX_COUNT:
         problems.append(f"jet schema: {len(jet_tables)} tables and {len(jet_indexes)} indexes, "
                         f"expected {TABLE_COUNT} and {INDEX_COUNT}")
+    jet_order = [r[0] for r in db.execute("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY rowid")]
+    if [t for t in jet_order if t in tables] != [t for t in tables if t in jet_tables]:
+        problems.append("jet schema: tables are not created in the server's order")
     for extra in sorted(jet_tables - set(tables)):
         problems.append(f"jet schema: table {extra} is not in the server schema")
     for extra in sorted(set(jet_indexes) - {f"IX_{t}" for t in indexes}):
