@@ -151,7 +151,8 @@ def jet_columns(db, table):
         base, width = (m.group(1), m.group(2)) if m else (declared, None)
         if identity:  # a rowid alias: SQLite enforces NOT NULL itself and reports notnull 0
             base, not_null = "int", True
-        columns.append(Column(name, base, width, None if collation == "BINARY" else collation, bool(not_null), identity))
+        collation = None if collation == "BINARY" else collation
+        columns.append(Column(name, base, width, collation, bool(not_null), identity))
     return columns
 
 
@@ -203,9 +204,14 @@ def check_behaviour(db, problems):
     and rolled back."""
     try:
         db.execute("SAVEPOINT behaviour")
-        ids = [db.execute("INSERT INTO Users (Name) VALUES (?)", (n,)).lastrowid for n in ("Alice", "Bob")]
-        if ids != [1, 2]:
-            problems.append(f"Users: identity keys {ids}, expected [1, 2]")
+        for table in ("Users", "Deps"):
+            ids = [db.execute(f"INSERT INTO {table} (Name) VALUES (?)", (n,)).lastrowid for n in ("Alice", "Bob")]
+            if ids != [1, 2]:
+                problems.append(f"{table}: identity keys {ids}, expected [1, 2]")
+        tables = [r[0] for r in db.execute("SELECT name FROM sqlite_master WHERE type = 'table'")]
+        for table in tables:
+            if table not in ("Users", "Deps", "sqlite_sequence"):
+                db.execute(f'INSERT INTO "{table}" (Name) VALUES (?)', ("Alice",))
         if db.execute("SELECT COUNT(*) FROM Users WHERE Name = 'alice'").fetchone()[0] != 1:
             problems.append(f"Users.Name: 'alice' does not find 'Alice' under {COLLATION}")
         for table in ("Users", "Deps"):
@@ -214,7 +220,6 @@ def check_behaviour(db, problems):
                 problems.append(f"{table}: a row without Name is accepted")
             except sqlite3.IntegrityError:
                 pass
-        db.execute("INSERT INTO Categoryset (Name) VALUES ('Alice')")
         if db.execute("SELECT COUNT(*) FROM Categoryset WHERE Name = 'alice'").fetchone()[0] != 0:
             problems.append("Categoryset.Name: compares case-insensitively; it takes the default collation")
     except sqlite3.Error as e:
