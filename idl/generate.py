@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Generates the C++ side of the interface description.
 
-    generate.py IDL OUT_DIR
+    generate.py IDL OUT_DIR [NAME]
 
-writes
-- OUT_DIR/qvacom_idl.h: the enumerations, IIDs, CLSIDs and LIBID, and one abstract class per
+NAME (default "qvacom") names the outputs and their namespace (NAME_gen), so several
+descriptions (the library's, the platform's) can be built side by side. It writes
+- OUT_DIR/NAME_idl.h: the enumerations, IIDs, CLSIDs and LIBID, and one abstract class per
   interface whose virtual members stand in the order of the description (that order is the
   vtable), named by the MIDL conventions (get_X, put_X, [out, retval] last), plus a
   QVA_DECL_<interface> macro that declares every member as an override in an implementing class;
-- OUT_DIR/qvacom_dispatch.cc: the dispatch data of every interface (names, dispids, kinds,
+- OUT_DIR/NAME_dispatch.cc: the dispatch data of every interface (names, dispids, kinds,
   parameter types) and one thunk per member that turns coerced VARIANT arguments into the typed
   vtable call.
 Files are rewritten only when their content changes, so a touch of the .idl rebuilds nothing
@@ -22,6 +23,9 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from idl_parser import Description, Interface, Member, parse  # noqa: E402
+
+NAME = "qvacom"
+NS = "qva_gen"  # the library's own tables keep their established namespace
 
 BASE_TYPES = {
     "long": "LONG",
@@ -217,9 +221,9 @@ def typelib_script(d: Description) -> str:
 
 
 def dispatch_source(d: Description) -> str:
-    out = ["// Generated from idl/qvacom.idl by idl/generate.py. Do not edit.",
-           '#include "qvacom_idl.h"', '#include "platform/com/oleauto.h"', "",
-           "namespace qva_gen {", "namespace {", ""]
+    out = [f"// Generated from idl/{NAME}.idl by idl/generate.py. Do not edit.",
+           f'#include "{NAME}_idl.h"', '#include "platform/com/oleauto.h"', "",
+           f"namespace {NS} {{", "namespace {", ""]
     infos = []
     for itf in d.interfaces:
         rows = []
@@ -245,13 +249,13 @@ def dispatch_source(d: Description) -> str:
     out.append("};")
     out.append("const size_t kAllCoclassesCount = std::size(kAllCoclasses);")
     out.append('const char kTypeLibraryScript[] = R"qvargs(' + typelib_script(d) + ')qvargs";')
-    out.append("}  // namespace qva_gen")
+    out.append(f"}}  // namespace {NS}")
     return "\n".join(out) + "\n"
 
 
 def header(d: Description) -> str:
     out = [
-        "// Generated from idl/qvacom.idl by idl/generate.py. Do not edit.",
+        f"// Generated from idl/{NAME}.idl by idl/generate.py. Do not edit.",
         "#pragma once",
         "",
         '#include "platform/com/dispatch.h"',
@@ -276,7 +280,7 @@ def header(d: Description) -> str:
     out.append("")
     for itf in d.interfaces:
         out.append(interface_decl(itf))
-    out.append("namespace qva_gen {")
+    out.append(f"namespace {NS} {{")
     # Exported: the remote layer and other libraries marshal through the same tables.
     out += [f"extern COM_CXX_API const com::InterfaceInfo kInfo_{itf.name};" for itf in d.interfaces]
     out.append("// Every coclass of the library, in description order.")
@@ -293,11 +297,11 @@ def header(d: Description) -> str:
     out.append("extern COM_CXX_API const size_t kAllInterfacesCount;")
     out.append("// Registration script of the type library; %MODULE% and %MODULEDIR% are replaced.")
     out.append("extern COM_CXX_API const char kTypeLibraryScript[];")
-    out.append("}  // namespace qva_gen")
+    out.append(f"}}  // namespace {NS}")
     out.append("")
     out.append("namespace com {")
     for itf in d.interfaces:
-        out.append(f"template <> inline const InterfaceInfo& InterfaceInfoOf<{itf.name}>() {{ return qva_gen::kInfo_{itf.name}; }}")
+        out.append(f"template <> inline const InterfaceInfo& InterfaceInfoOf<{itf.name}>() {{ return {NS}::kInfo_{itf.name}; }}")
     out.append("}  // namespace com")
     return "\n".join(out) + "\n"
 
@@ -316,10 +320,14 @@ def write_if_changed(path: str, text: str) -> None:
 
 
 def main(argv: list[str]) -> int:
-    if len(argv) != 3:
+    global NAME, NS
+    if len(argv) not in (3, 4):
         print(__doc__, file=sys.stderr)
         return 2
     idl, out_dir = argv[1], argv[2]
+    if len(argv) == 4:
+        NAME = argv[3]
+        NS = f"{NAME}_gen"
     with open(idl, encoding="utf-8") as f:
         try:
             d = parse(f.read())
@@ -327,8 +335,8 @@ def main(argv: list[str]) -> int:
             print(f"{idl}: {e}", file=sys.stderr)
             return 1
     os.makedirs(out_dir, exist_ok=True)
-    write_if_changed(os.path.join(out_dir, "qvacom_idl.h"), header(d))
-    write_if_changed(os.path.join(out_dir, "qvacom_dispatch.cc"), dispatch_source(d))
+    write_if_changed(os.path.join(out_dir, f"{NAME}_idl.h"), header(d))
+    write_if_changed(os.path.join(out_dir, f"{NAME}_dispatch.cc"), dispatch_source(d))
     return 0
 
 
