@@ -1,0 +1,133 @@
+#include "qvacom/frame/calendar.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/com/date.h"
+
+namespace qva {
+namespace {
+
+namespace chr = std::chrono;
+
+com::CivilDateTime WithDay(com::CivilDateTime c, chr::year_month_day ymd) {
+  c.year = static_cast<int>(ymd.year());
+  c.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  c.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  return c;
+}
+
+// The DATE of a normalised local time; -1e300 when the calendar cannot hold it (years before
+// 100 are never read as two-digit years here).
+DATE FromTm(const tm& t) {
+  // A leap second (tm_sec 60) is the last second of its minute.
+  auto d = com::CivilToDate({t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, std::min(t.tm_sec, 59)});
+  return d ? *d : -1e300;
+}
+
+}  // namespace
+
+DATE NextPeriodDate(DATE from, LONG period) {
+  auto civil = com::DateToCivil(from);
+  if (!civil) return 0.0;
+  const chr::year_month_day ymd{chr::year(civil->year), chr::month(civil->month), chr::day(civil->day)};
+  com::CivilDateTime next;
+  switch (period) {
+    case kDaily:
+      next = WithDay(*civil, chr::sys_days(ymd) + chr::days(1));
+      break;
+    case kWeekly: {
+      // Days to the Saturday that ends the week (Sunday is the first day).
+      const unsigned weekday = chr::weekday(chr::sys_days(ymd)).c_encoding();  // 0 = Sunday
+      next = WithDay(*civil, chr::sys_days(ymd) + chr::days(6 - weekday));
+      break;
+    }
+    case kMonthly: {
+      const chr::year_month first_of_next = chr::year_month(ymd.year(), ymd.month()) + chr::months(1);
+      next = WithDay(com::CivilDateTime{}, first_of_next / chr::day(1));
+      next.hour = next.minute = next.second = 0;
+      break;
+    }
+    default:
+      return 0.0;
+  }
+  auto date = com::CivilToDate(next);
+  return date ? *date : 0.0;
+}
+
+DateWithStatus ParseAccountDate(std::string_view text, std::string_view format, bool to_utc) {
+  int year = 1901, month = 2, day = 1, hour = 0, minute = 0, second = 0;
+  size_t pos = 0;
+  auto read = [&](int width) {
+    int value = 0, digits = 0;
+    while (pos < text.size() && digits < width && text[pos] >= '0' && text[pos] <= '9') {
+      value = value * 10 + (text[pos++] - '0');
+      ++digits;
+    }
+    // The separator after the digits goes with them; a digit beyond the width starts the next field.
+    if (pos < text.size() && !(text[pos] >= '0' && text[pos] <= '9')) ++pos;
+    return value;
+  };
+  for (size_t i = 0; i + 1 < format.size(); ++i) {
+    if (format[i] != '%') continue;
+    switch (format[++i]) {
+      case 'Y':
+        year = read(4);
+        break;
+      case 'y':
+        year = read(2) + 2000;
+        break;
+      case 'M':
+        month = read(2);
+        break;
+      case 'D':
+        day = read(2);
+        break;
+      case 'h':
+        hour = read(2);
+        break;
+      case 'm':
+        minute = read(2);
+        break;
+      case 's':
+        second = read(2);
+        break;
+      default:
+        break;
+    }
+  }
+  tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  time_t when = mktime(&t);
+  // -1 is also one real second (1969-12-31 23:59:59 UTC); only then may it stand.
+  if (when == static_cast<time_t>(-1) && !(t.tm_year == 69 && t.tm_mon == 11 && t.tm_mday == 31 && t.tm_min == 59))
+    return {0.0, DateStatus::kInvalid};
+  if (to_utc) {
+    // The bias is UTC minus local time, in minutes, as Windows counts it.
+    const long bias_minutes = -t.tm_gmtoff / 60;
+    when -= bias_minutes * 60;
+  }
+  tm local{};
+  if (!localtime_r(&when, &local)) return {0.0, DateStatus::kInvalid};
+  const DATE d = FromTm(local);
+  if (d == -1e300) return {0.0, DateStatus::kInvalid};
+  return {d, DateStatus::kValid};
+}
+
+DATE LocalNow() {
+  time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  const DATE d = FromTm(local);
+  return d == -1e300 ? 0.0 : d;
+}
+
+}  // namespace qva
