@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  libicu-dev
+  libicu-dev libsqlite3-dev libxml2-dev
+  locales tzdata
 )
 
 missing=()
@@ -15,17 +16,32 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "install-deps: installing ${missing[*]}" >&2
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
 elif command -v sudo >/dev/null 2>&1; then
   as_root=(sudo)
 else
+  as_root=(false)
+fi
+
+# Tests check that number texts ignore the process locale: they need one with a decimal comma.
+make_test_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    "${as_root[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "install-deps: de_DE.UTF-8 not made; locale tests will skip" >&2
+  fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  make_test_locale
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}" >&2
+if [ "${as_root[*]}" = false ]; then
   echo "install-deps: missing packages (${missing[*]}) and no root rights to install them" >&2
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -q
 "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+make_test_locale
