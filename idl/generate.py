@@ -147,7 +147,10 @@ def param_table(d: Description, itf: Interface, m: Member) -> tuple[str, str]:
             t = TypeInfo(d, cxx)
             vt = t.vt
             iid = f"&IID_{cxx[:-1]}" if t.interface else "nullptr"
-        rows.append(f'    {{"{p.name}", {vt}, {" | ".join(flags)}, {iid}}},')
+        default = ""
+        if p.default is not None:
+            default = ", " + '"' + p.default.replace("\\", "\\\\").replace('"', '\\"') + '"'
+        rows.append(f'    {{"{p.name}", {vt}, {" | ".join(flags)}, {iid}{default}}},')
     if not rows:
         return name, ""
     return name, f"const com::ParamInfo {name}[] = {{\n" + "\n".join(rows) + "\n};\n"

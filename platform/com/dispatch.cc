@@ -54,6 +54,26 @@ HRESULT Coerce(const ParamInfo& p, const VARIANT& from, VARIANT* to) {
   return S_OK;
 }
 
+// The argument an omitted optional parameter stands for: its default value coerced to the
+// parameter's type, or for a VARIANT without default the "missing" marker OLE passes.
+HRESULT Omitted(const ParamInfo& p, VARIANT* to) {
+  if (p.default_value.empty()) {
+    if (p.vt != VT_VARIANT) return DISP_E_PARAMNOTOPTIONAL;
+    to->vt = VT_ERROR;
+    to->scode = DISP_E_PARAMNOTFOUND;
+    return S_OK;
+  }
+  std::string_view text = p.default_value;
+  Variant value;
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+    value = Variant::Str(text.substr(1, text.size() - 2));
+  } else {
+    value = Variant::Str(text);
+    if (FAILED(value.ChangeType(VT_R8))) return DISP_E_PARAMNOTOPTIONAL;
+  }
+  return Coerce(p, value, to);
+}
+
 void FillException(HRESULT hr, EXCEPINFO* excep) {
   *excep = EXCEPINFO{};
   excep->scode = hr;
@@ -130,15 +150,15 @@ HRESULT DispatchInvoke(const InterfaceInfo& info, IUnknown* self, DISPID id, WOR
     } else if (i < params->cArgs - (m->kind == MemberKind::kPropPut ? 1u : 0u)) {
       slot = params->cArgs - 1 - i;
     } else {
-      // An omitted optional parameter reads as "missing", as OLE passes it.
-      args[i].vt = VT_ERROR;
-      args[i].scode = DISP_E_PARAMNOTFOUND;
+      const HRESULT hr = Omitted(p, &args[i]);
+      if (FAILED(hr)) return hr;
       continue;
     }
     const VARIANT& given = params->rgvarg[slot];
+    // A caller may also pass an optional argument as "missing" explicitly.
     if ((p.flags & kParamOptional) && given.vt == VT_ERROR && given.scode == DISP_E_PARAMNOTFOUND) {
-      args[i].vt = VT_ERROR;
-      args[i].scode = DISP_E_PARAMNOTFOUND;
+      const HRESULT hr = Omitted(p, &args[i]);
+      if (FAILED(hr)) return hr;
       continue;
     }
     const HRESULT hr = Coerce(p, given, &args[i]);

@@ -27,6 +27,9 @@ struct ParamInfo {
   VARTYPE vt;                 // automation type; VT_VARIANT for VARIANT; VT_BYREF added for [out]
   uint8_t flags;              // ParamFlags
   const IID* iid = nullptr;   // interface parameters: the interface the thunk expects
+  // The IDL's defaultvalue as written (a number, or text in double quotes); empty when none.
+  // An omitted optional parameter takes it; an omitted VARIANT without one arrives "missing".
+  std::string_view default_value = {};
 };
 
 // Calls the typed member. `self` is the interface pointer, `args` the arguments in declaration

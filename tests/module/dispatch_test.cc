@@ -124,7 +124,9 @@ TEST(InterfaceDescriptionTest, EveryCatalogueClassIsDescribedWithItsDefaultInter
     const ClassEntry* entry = FindClass(*c.clsid);
     // Creatable in the description exactly when the catalogue registers it, under the same name.
     EXPECT_EQ(entry != nullptr, c.creatable) << c.name;
-    if (entry) EXPECT_EQ(entry->coclass, c.name);
+    if (entry) {
+      EXPECT_EQ(entry->coclass, c.name);
+    }
     creatable += c.creatable;
     // Its default interface is described: I followed by the coclass name.
     bool described = false;

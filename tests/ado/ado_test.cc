@@ -1,0 +1,447 @@
+// The ADO stand-in on the Jet provider: SQLite files opened with Jet connection strings.
+#include "platform/ado/ado.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "platform/ado/jet.h"
+#include "platform/com/bstr.h"
+#include "platform/com/date.h"
+#include "platform/com/variant.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using com::Bstr;
+using com::ComPtr;
+using com::Variant;
+
+constexpr HRESULT kErrNoCurrentRecord = static_cast<HRESULT>(0x800A0BCD);
+constexpr HRESULT kErrItemNotFound = static_cast<HRESULT>(0x800A0CC1);
+constexpr HRESULT kErrObjectClosed = static_cast<HRESULT>(0x800A0E78);
+constexpr HRESULT kErrObjectOpen = static_cast<HRESULT>(0x800A0E79);
+constexpr HRESULT kErrFeatureNotAvailable = static_cast<HRESULT>(0x800A0CB3);
+
+struct ErrorText {
+  std::string source;
+  std::string description;
+};
+
+// Takes the calling thread's error information.
+ErrorText TakeError() {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) != S_OK || !info) return {};
+  Bstr source, description;
+  info->GetSource(source.put());
+  info->GetDescription(description.put());
+  return {source.utf8(), description.utf8()};
+}
+
+std::string JetString(const std::filesystem::path& file) {
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file.string() +
+         ";Jet OLEDB:Database Password=KestrelGate;Persist Security Info=False";
+}
+
+ComPtr<_Connection> NewConnection() {
+  auto c = ado::CreateConnection();
+  EXPECT_TRUE(c.ok());
+  return c.ok() ? *c : ComPtr<_Connection>();
+}
+
+HRESULT OpenWith(_Connection* c, const std::string& connection_string) {
+  return c->Open(Variant::Str(connection_string), Variant(), Variant(), -1);
+}
+
+class JetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = dir_.path() / "Vodrik_e.ntf";
+    std::ofstream(file_).close();  // an empty file is an empty SQLite database
+    conn_ = NewConnection();
+    ASSERT_EQ(conn_->put_CommandTimeout(5), S_OK);  // a failing test must not hang on a lock
+    ASSERT_EQ(conn_->put_ConnectionTimeout(0), S_OK);
+    ASSERT_EQ(OpenWith(conn_.get(), JetString(file_)), S_OK);
+    Exec(
+        "CREATE TABLE T (Id int, Small smallint, Big bigint, Amount float, Ratio real,"
+        " Name nvarchar(50) COLLATE Chinese_PRC_CI_AS, Note text, LastTime datetime, Day smalldatetime)");
+  }
+
+  void Exec(const std::string& sql) {
+    ASSERT_EQ(conn_->Execute(Bstr(sql).get(), Variant(), adExecuteNoRecords, nullptr), S_OK)
+        << sql << ": " << TakeError().description;
+  }
+
+  ComPtr<_Recordset> Query(const std::string& sql) {
+    ComPtr<_Recordset> rs;
+    EXPECT_EQ(conn_->Execute(Bstr(sql).get(), Variant(), -1, rs.put()), S_OK) << sql << ": " << TakeError().description;
+    return rs;
+  }
+
+  static Variant Value(_Recordset* rs, std::u16string_view name) {
+    ComPtr<Fields> fields;
+    EXPECT_EQ(rs->get_Fields(fields.put()), S_OK);
+    ComPtr<Field> field;
+    Variant v;
+    if (fields->get_Item(Variant::Str(name), field.put()) == S_OK) field->get_Value(v.put());
+    return v;
+  }
+
+  static bool AtEnd(_Recordset* rs) {
+    VARIANT_BOOL eof = VARIANT_FALSE;
+    EXPECT_EQ(rs->get_EOF(&eof), S_OK);
+    return eof == VARIANT_TRUE;
+  }
+
+  // Every value of the column, in recordset order.
+  static std::vector<std::string> Column(_Recordset* rs, std::u16string_view name) {
+    std::vector<std::string> out;
+    while (!AtEnd(rs)) {
+      Variant v = Value(rs, name);
+      out.push_back(v.vt == VT_BSTR ? com::BstrToUtf8(v.bstrVal) : "?");
+      EXPECT_EQ(rs->MoveNext(), S_OK);
+    }
+    return out;
+  }
+
+  size_t Count(const std::string& where) {
+    auto rs = Query("SELECT * FROM T WHERE " + where);
+    size_t n = 0;
+    for (; rs && !AtEnd(rs.get()); rs->MoveNext()) ++n;
+    return n;
+  }
+
+  qva::testing::TempDir dir_;
+  std::filesystem::path file_;
+  ComPtr<_Connection> conn_;
+};
+
+TEST_F(JetTest, FieldsAreTypedByTheirDeclaredColumnType) {
+  Exec(
+      "INSERT INTO T VALUES (2000000000, -32768, 9000000000, 1234567.891, 0.5, 'Alice', 'note',"
+      " #2011-08-01 10:20:30#, '2011-08-05')");
+  auto rs = Query("SELECT * FROM T");
+  ASSERT_TRUE(rs);
+  const DATE last = *com::CivilToDate({2011, 8, 1, 10, 20, 30});
+  const DATE day = *com::CivilToDate({2011, 8, 5});
+  struct Case {
+    std::u16string_view name;
+    DataTypeEnum type;
+    VARTYPE vt;
+    double number;  // numeric and date values
+    std::string text;
+  } const cases[] = {
+      {u"Id", adInteger, VT_I4, 2000000000, ""},
+      {u"Small", adSmallInt, VT_I2, -32768, ""},
+      {u"Big", adBigInt, VT_I8, 9000000000.0, ""},
+      {u"Amount", adDouble, VT_R8, 1234567.891, ""},
+      {u"Ratio", adDouble, VT_R8, 0.5, ""},
+      {u"Name", adVarWChar, VT_BSTR, 0, "Alice"},
+      {u"Note", adLongVarWChar, VT_BSTR, 0, "note"},
+      {u"LastTime", adDate, VT_DATE, last, ""},
+      {u"Day", adDate, VT_DATE, day, ""},
+  };
+  ComPtr<Fields> fields;
+  ASSERT_EQ(rs->get_Fields(fields.put()), S_OK);
+  LONG count = 0;
+  ASSERT_EQ(fields->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 9);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(com::Utf16ToUtf8(c.name));
+    ComPtr<Field> field;
+    ASSERT_EQ(fields->get_Item(Variant::Str(c.name), field.put()), S_OK);
+    DataTypeEnum type{};
+    ASSERT_EQ(field->get_Type(&type), S_OK);
+    EXPECT_EQ(type, c.type);
+    Variant v;
+    ASSERT_EQ(field->get_Value(v.put()), S_OK);
+    ASSERT_EQ(v.vt, c.vt);
+    switch (v.vt) {
+      case VT_I4:
+        EXPECT_EQ(v.lVal, c.number);
+        break;
+      case VT_I2:
+        EXPECT_EQ(v.iVal, c.number);
+        break;
+      case VT_I8:
+        EXPECT_EQ(v.llVal, static_cast<LONGLONG>(c.number));
+        break;
+      case VT_R8:
+        EXPECT_EQ(v.dblVal, c.number);
+        break;
+      case VT_DATE:
+        EXPECT_EQ(v.date, c.number);
+        break;
+      default:
+        EXPECT_EQ(com::BstrToUtf8(v.bstrVal), c.text);
+    }
+  }
+}
+
+TEST_F(JetTest, NullInEveryColumnReadsAsNullAndKeepsTheColumnType) {
+  Exec("INSERT INTO T VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  auto rs = Query("SELECT * FROM T");
+  ComPtr<Fields> fields;
+  ASSERT_EQ(rs->get_Fields(fields.put()), S_OK);
+  const DataTypeEnum types[] = {adInteger,  adSmallInt,     adBigInt, adDouble, adDouble,
+                                adVarWChar, adLongVarWChar, adDate,   adDate};
+  for (LONG i = 0; i < 9; ++i) {
+    ComPtr<Field> field;
+    ASSERT_EQ(fields->get_Item(Variant::I4(i), field.put()), S_OK);
+    Variant v;
+    ASSERT_EQ(field->get_Value(v.put()), S_OK);
+    EXPECT_EQ(v.vt, VT_NULL) << i;
+    DataTypeEnum type{};
+    field->get_Type(&type);
+    EXPECT_EQ(type, types[i]) << i;
+  }
+}
+
+TEST_F(JetTest, TextRoundTripsLongNonAsciiAndQuotedValues) {
+  std::string long_text;
+  for (int i = 0; i < 10000; ++i) long_text += i % 2 ? "\xC3\xA9" : "\xE4\xB8\xAD";  // é, 中
+  Exec("INSERT INTO T (Id, Note) VALUES (1, '" + long_text + "')");
+  Exec("INSERT INTO T (Id, Name) VALUES (2, 'O''Brien')");
+  auto rs = Query("SELECT Note FROM T WHERE Id = 1");
+  Variant v = Value(rs.get(), u"Note");
+  ASSERT_EQ(v.vt, VT_BSTR);
+  EXPECT_EQ(SysStringLen(v.bstrVal), 10000u);
+  EXPECT_EQ(com::BstrToUtf8(v.bstrVal), long_text);
+  EXPECT_EQ(com::BstrToUtf8(Value(Query("SELECT Name FROM T WHERE Name = 'O''Brien'").get(), u"Name").bstrVal),
+            "O'Brien");
+}
+
+TEST_F(JetTest, StoredValuesThatDoNotFitTheColumnTypeFailOrAreRepaired) {
+  struct Case {
+    const char* insert;  // values for (Id, Small, Name, LastTime)
+    const char* error;   // part of the description; null when the read succeeds
+  } const cases[] = {
+      {"1, NULL, NULL, 'not a date'", "is not a date"},
+      {"1, NULL, NULL, '2011-02-30 00:00:00'", "is not a date"},
+      {"1, 40000, NULL, NULL", "range"},
+      {"'x', NULL, NULL, NULL", "whole number"},
+      {"1, NULL, CAST(X'FF41' AS TEXT), NULL", nullptr},  // invalid UTF-8 reads as U+FFFD
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.insert);
+    Exec("DELETE FROM T");
+    Exec(std::string("INSERT INTO T (Id, Small, Name, LastTime) VALUES (") + c.insert + ")");
+    ComPtr<_Recordset> rs;
+    const HRESULT hr = conn_->Execute(Bstr("SELECT Id, Small, Name, LastTime FROM T").get(), Variant(), -1, rs.put());
+    if (c.error) {
+      EXPECT_EQ(hr, E_FAIL);
+      const ErrorText e = TakeError();
+      EXPECT_EQ(e.source, "Microsoft JET Database Engine");
+      EXPECT_NE(e.description.find(c.error), std::string::npos) << e.description;
+    } else {
+      ASSERT_EQ(hr, S_OK);
+      EXPECT_EQ(com::BstrView(Value(rs.get(), u"Name").bstrVal), u"\uFFFDA");
+    }
+  }
+}
+
+TEST(JetDateLiterals, NumberSignsOutsideQuotedTextBecomeQuotes) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } const cases[] = {
+      {"Date >= #2011-08-01# AND Date <= #2011-08-05#", "Date >= '2011-08-01' AND Date <= '2011-08-05'"},
+      {"LastTime = #2011-08-01 10:00:00#", "LastTime = '2011-08-01 10:00:00'"},
+      {"Name = '#tag#'", "Name = '#tag#'"},
+      {"Name = 'it''s #1#' OR Id = #2#", "Name = 'it''s #1#' OR Id = '2'"},
+      {"[a#b] = #3#", "[a#b] = '3'"},
+      {"\"x#y\" = 1", "\"x#y\" = 1"},
+      {"Id = #1", "Id = #1"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ado::jet::RewriteDateLiterals(c.in), c.out) << c.in;
+}
+
+TEST_F(JetTest, DateLiteralsSelectRowsAndNumberSignsInTextStay) {
+  Exec("INSERT INTO T (Id, Name, LastTime) VALUES (1, '#tag#', #2011-08-01 10:00:00#)");
+  Exec("INSERT INTO T (Id, Name, LastTime) VALUES (2, 'b', #2011-08-06 00:00:00#)");
+  EXPECT_EQ(Count("LastTime >= #2011-08-01# AND LastTime <= #2011-08-05#"), 1u);
+  auto rs = Query("SELECT Name FROM T WHERE Id = 1");
+  EXPECT_EQ(com::BstrToUtf8(Value(rs.get(), u"Name").bstrVal), "#tag#");
+}
+
+TEST_F(JetTest, CollationIgnoresCaseButNotAccents) {
+  Exec("INSERT INTO T (Id, Name) VALUES (1, 'Alice')");
+  Exec("INSERT INTO T (Id, Name) VALUES (2, 'e')");
+  EXPECT_EQ(Count("Name = 'alice'"), 1u);
+  EXPECT_EQ(Count("Name = 'ALICE'"), 1u);
+  EXPECT_EQ(Count("Name = '\xC3\xA9'"), 0u);  // é is not e
+  EXPECT_EQ(Count("Name = 'E'"), 1u);
+
+  struct Case {
+    const char* a;
+    const char* b;
+    int sign;
+  } const cases[] = {
+      {"alice", "Alice", 0}, {"e", "\xC3\xA9", -1}, {"\xC3\x89", "\xC3\xA9", 0}, {"a", "B", -1}, {"b", "A", 1},
+  };
+  for (const Case& c : cases) {
+    const int r = ado::jet::CompareChinesePrcCiAs(c.a, c.b);
+    EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b;
+  }
+}
+
+TEST_F(JetTest, EngineErrorIsEFailWithJetSourceAndDescription) {
+  ComPtr<_Recordset> rs;
+  EXPECT_EQ(conn_->Execute(Bstr("SELEC * FROM Nowhere").get(), Variant(), -1, rs.put()), E_FAIL);
+  EXPECT_FALSE(rs);
+  const ErrorText e = TakeError();
+  EXPECT_EQ(e.source, "Microsoft JET Database Engine");
+  EXPECT_NE(e.description.find("syntax error"), std::string::npos) << e.description;
+
+  EXPECT_EQ(conn_->Execute(Bstr("SELECT * FROM Nowhere").get(), Variant(), -1, rs.put()), E_FAIL);
+  EXPECT_NE(TakeError().description.find("no such table"), std::string::npos);
+}
+
+TEST_F(JetTest, LockHeldByAnotherConnectionFailsAfterTheTimeOut) {
+  Exec("INSERT INTO T (Id) VALUES (1)");
+  ComPtr<_Connection> other = NewConnection();
+  ASSERT_EQ(OpenWith(other.get(), JetString(file_)), S_OK);
+  ASSERT_EQ(other->put_CommandTimeout(1), S_OK);
+  Exec("BEGIN EXCLUSIVE");
+  Exec("UPDATE T SET Id = 2");
+  ComPtr<_Recordset> rs;
+  EXPECT_EQ(other->Execute(Bstr("SELECT * FROM T").get(), Variant(), -1, rs.put()), E_FAIL);
+  const ErrorText e = TakeError();
+  EXPECT_EQ(e.source, "Microsoft JET Database Engine");
+  EXPECT_NE(e.description.find("locked"), std::string::npos) << e.description;
+  Exec("COMMIT");
+  rs = nullptr;
+  ASSERT_EQ(other->Execute(Bstr("SELECT * FROM T").get(), Variant(), -1, rs.put()), S_OK);
+  EXPECT_EQ(Value(rs.get(), u"id").lVal, 2);
+}
+
+TEST(JetOpen, SqlServerStringsAndMissingFilesFail) {
+  const char* const strings[] = {
+      "Driver={SQL Server};Server=db1;Trusted_Connection=no;Database=vodrik;Uid=sa;Pwd=x;",
+      "Provider=SQLOLEDB.1;Data Source=.\\SQLEXPRESS;Integrated Security=SSPI;Persist Security Info=False;",
+  };
+  for (const char* s : strings) {
+    ComPtr<_Connection> c = NewConnection();
+    EXPECT_EQ(OpenWith(c.get(), s), E_FAIL) << s;
+    EXPECT_NE(TakeError().description.find("provider not available"), std::string::npos) << s;
+    LONG state = -1;
+    c->get_State(&state);
+    EXPECT_EQ(state, adStateClosed);
+  }
+  qva::testing::TempDir dir;
+  ComPtr<_Connection> c = NewConnection();
+  EXPECT_EQ(OpenWith(c.get(), JetString(dir.path() / "absent.ntf")), E_FAIL);
+  EXPECT_EQ(TakeError().source, "Microsoft JET Database Engine");
+
+  const auto junk = dir.path() / "junk.ntf";
+  std::ofstream(junk) << std::string(4096, 'x');
+  EXPECT_EQ(OpenWith(c.get(), JetString(junk)), E_FAIL);
+  EXPECT_NE(TakeError().description.find("not a database"), std::string::npos);
+}
+
+TEST_F(JetTest, SecondOpenOfAnOpenConnectionFailsAndKeepsTheFirst) {
+  EXPECT_EQ(OpenWith(conn_.get(), JetString(dir_.path() / "other.ntf")), kErrObjectOpen);
+  Exec("INSERT INTO T (Id) VALUES (7)");
+  Bstr text;
+  ASSERT_EQ(conn_->get_ConnectionString(text.put()), S_OK);
+  EXPECT_EQ(text.utf8(), JetString(file_));
+}
+
+TEST_F(JetTest, ForwardOnlyRecordsetStepsAndFieldsFollowTheCursor) {
+  for (int i = 1; i <= 3; ++i) Exec("INSERT INTO T (Id, Name) VALUES (" + std::to_string(i) + ", 'n')");
+  auto rs = Query("SELECT Id FROM T ORDER BY Id");
+  ComPtr<Fields> fields;
+  ASSERT_EQ(rs->get_Fields(fields.put()), S_OK);
+  ComPtr<Field> id;
+  ASSERT_EQ(fields->get_Item(Variant::Str(u"ID"), id.put()), S_OK);  // names ignore case
+  std::vector<LONG> seen;
+  while (!AtEnd(rs.get())) {
+    Variant v;
+    ASSERT_EQ(id->get_Value(v.put()), S_OK);
+    seen.push_back(v.lVal);
+    ASSERT_EQ(rs->MoveNext(), S_OK);
+  }
+  EXPECT_EQ(seen, (std::vector<LONG>{1, 2, 3}));
+  Variant v;
+  EXPECT_EQ(id->get_Value(v.put()), kErrNoCurrentRecord);
+  EXPECT_EQ(rs->MoveNext(), kErrNoCurrentRecord);
+  ComPtr<Field> none;
+  EXPECT_EQ(fields->get_Item(Variant::Str(u"Nope"), none.put()), kErrItemNotFound);
+  EXPECT_EQ(rs->put_Sort(Bstr("Id DESC").get()), kErrFeatureNotAvailable);
+
+  ASSERT_EQ(rs->Close(), S_OK);
+  LONG state = -1;
+  rs->get_State(&state);
+  EXPECT_EQ(state, adStateClosed);
+  EXPECT_EQ(id->get_Value(v.put()), kErrObjectClosed);
+  EXPECT_EQ(rs->Close(), kErrObjectClosed);
+}
+
+TEST_F(JetTest, StaticRecordsetOpensOnAConnectionAndSorts) {
+  const char* names[] = {"bob", "Alice", "carol"};
+  for (int i = 0; i < 3; ++i) Exec("INSERT INTO T (Id, Name) VALUES (" + std::to_string(i) + ", '" + names[i] + "')");
+  auto made = ado::CreateRecordset();
+  ASSERT_TRUE(made.ok());
+  ComPtr<_Recordset> rs = *made;
+  ASSERT_EQ(rs->put_CursorLocation(adUseClient), S_OK);
+  ASSERT_EQ(rs->Open(Variant::Str("select * from T order by Id"), Variant::Dispatch(conn_.get()), adOpenStatic,
+                     adLockOptimistic, adCmdUnknown),
+            S_OK)
+      << TakeError().description;
+  ASSERT_EQ(rs->put_Sort(Bstr("Name").get()), S_OK);
+  EXPECT_EQ(Column(rs.get(), u"name"), (std::vector<std::string>{"Alice", "bob", "carol"}));
+  ASSERT_EQ(rs->put_Sort(Bstr("Name DESC").get()), S_OK);
+  EXPECT_EQ(Column(rs.get(), u"Name"), (std::vector<std::string>{"carol", "bob", "Alice"}));
+  ASSERT_EQ(rs->put_Sort(Bstr("").get()), S_OK);
+  EXPECT_EQ(Column(rs.get(), u"Name"), (std::vector<std::string>{"bob", "Alice", "carol"}));
+  EXPECT_EQ(rs->CancelUpdate(), S_OK);
+  ASSERT_EQ(rs->Close(), S_OK);
+
+  // A table name opens the whole table, with a lock the writer below does not wait for.
+  ASSERT_EQ(rs->Open(Variant::Str("T"), Variant::Dispatch(conn_.get()), adOpenKeyset, adLockOptimistic, adCmdTable),
+            S_OK);
+  Exec("DELETE FROM T");
+  EXPECT_EQ(Column(rs.get(), u"Name").size(), 3u);
+}
+
+TEST_F(JetTest, CommandRunsItsTextOnItsConnection) {
+  Exec("INSERT INTO T (Id, Name) VALUES (5, 'five')");
+  auto made = ado::CreateCommand();
+  ASSERT_TRUE(made.ok());
+  ComPtr<_Command> cmd = *made;
+  ComPtr<_Recordset> rs;
+  EXPECT_EQ(cmd->Execute(Variant(), Variant(), -1, rs.put()), static_cast<HRESULT>(0x800A0E7D));
+  ASSERT_EQ(cmd->put_ActiveConnection(Variant::Dispatch(conn_.get())), S_OK);
+  ASSERT_EQ(cmd->put_CommandText(Bstr("SELECT Name FROM T WHERE Id = 5").get()), S_OK);
+  ASSERT_EQ(cmd->Execute(Variant(), Variant(), adCmdText, rs.put()), S_OK);
+  EXPECT_EQ(com::BstrToUtf8(Value(rs.get(), u"Name").bstrVal), "five");
+  ComPtr<_Connection> back;
+  ASSERT_EQ(cmd->get_ActiveConnection(back.put()), S_OK);
+  EXPECT_EQ(back.get(), conn_.get());
+
+  ASSERT_EQ(cmd->put_CommandType(adCmdStoredProc), S_OK);
+  EXPECT_EQ(cmd->Execute(Variant(), Variant(), adCmdText, rs.put()), E_FAIL);
+  EXPECT_NE(TakeError().description.find("stored procedures"), std::string::npos);
+}
+
+TEST_F(JetTest, LateBoundExecuteWithOmittedArguments) {
+  Exec("INSERT INTO T (Id, Name) VALUES (9, 'nine')");
+  ComPtr<IDispatch> disp;
+  ASSERT_EQ(conn_->QueryInterface(IID_IDispatch, disp.put_void()), S_OK);
+  OLECHAR name[] = u"execute";
+  LPOLESTR names[] = {name};
+  DISPID id = 0;
+  ASSERT_EQ(disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, 6);
+  Variant arg = Variant::Str("SELECT Name FROM T");
+  DISPPARAMS params{&arg, nullptr, 1, 0};
+  Variant result;
+  ASSERT_EQ(disp->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result.put(), nullptr, nullptr), S_OK);
+  ASSERT_EQ(result.vt, VT_DISPATCH);
+  ComPtr<_Recordset> rs;
+  ASSERT_EQ(result.pdispVal->QueryInterface(IID__Recordset, rs.put_void()), S_OK);
+  EXPECT_EQ(com::BstrToUtf8(Value(rs.get(), u"Name").bstrVal), "nine");
+}
+
+}  // namespace
