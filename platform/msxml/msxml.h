@@ -1,0 +1,27 @@
+// The MSXML DOM stand-in: DOMDocument and its nodes as COM objects over libxml2.
+//
+// What it does like MSXML: load is synchronous whatever `async` says; whitespace-only text is
+// not kept on load; a document that fails to load stays as it was (load answers VARIANT_FALSE
+// and S_FALSE); save writes the document as it stands, with the declaration and encoding it was
+// read with. Every node object holds a reference on its document, so nodes outlive the client's
+// reference to the document.
+//
+// Where it differs: selectSingleNode takes relative or absolute element paths only ("a/b",
+// "/a/*", "."); an attribute's value is not exposed as child nodes; namespace declarations are
+// not listed among an element's attributes; a node moves only within its own document. Names
+// and text that would make a file no parser can read back are refused with E_INVALIDARG.
+#pragma once
+
+#include "msxml_idl.h"
+#include "platform/com/object.h"
+
+namespace msxml {
+
+// A new, empty DOMDocument (the object CLSID_DOMDocument makes). Error information is set on
+// failure.
+HRESULT CreateDocument(IXMLDOMDocument** out);
+
+// The class object of DOMDocument, for a module's class catalogue.
+HRESULT MakeDocumentClassObject(REFIID riid, void** ppv);
+
+}  // namespace msxml

@@ -1,0 +1,463 @@
+#include <libxml/tree.h>
+#include <libxml/valid.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/com/bstr.h"
+#include "platform/com/errorinfo.h"
+#include "platform/msxml/dom.h"
+
+namespace msxml {
+
+HRESULT Error(HRESULT hr, std::string_view description) { return com::ReportError(hr, kErrorSource, description); }
+
+namespace {
+
+// Children as the DOM shows them. An entity reference's children belong to the entity's
+// declaration and an attribute's value is not shown as nodes, so both count as leaves.
+xmlNodePtr Children(xmlNodePtr n) {
+  switch (n->type) {
+    case XML_ELEMENT_NODE:
+    case XML_DOCUMENT_NODE:
+      return n->children;
+    default:
+      return nullptr;
+  }
+}
+
+HRESULT OutString(const std::string& utf8, BSTR* out) {
+  *out = com::AllocBstr(utf8);
+  return *out || utf8.empty() ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT OutContent(xmlNodePtr n, BSTR* out) {
+  xmlChar* content = xmlNodeGetContent(n);
+  const std::string text = content ? reinterpret_cast<const char*>(content) : "";
+  xmlFree(content);
+  return OutString(text, out);
+}
+
+// The node behind a caller's IXMLDOMNode, when it is one of ours.
+bool ResolveArgument(IXMLDOMNode* node, NodeRef* out) {
+  if (!node) return false;
+  com::ComPtr<IDomNodeInternal> internal;
+  if (FAILED(node->QueryInterface(IID_IDomNodeInternal, internal.put_void())) || !internal) return false;
+  *out = internal->Resolve();
+  return true;
+}
+
+bool IsBlankText(xmlNodePtr n) {
+  for (const xmlChar* s = n->content; s && *s; ++s) {
+    if (*s != ' ' && *s != '\t' && *s != '\r' && *s != '\n') return false;
+  }
+  return true;
+}
+
+HRESULT TextArgument(BSTR text, std::string* utf8) {
+  if (!IsXmlText(com::BstrView(text))) return Error(E_INVALIDARG, "the text holds characters XML cannot carry");
+  *utf8 = com::BstrToUtf8(text);
+  return S_OK;
+}
+
+HRESULT NameArgument(BSTR name, std::string* utf8) {
+  *utf8 = com::BstrToUtf8(name);
+  if (!IsXmlText(com::BstrView(name)) || utf8->empty() || xmlValidateName(BAD_CAST utf8->c_str(), 0) != 0)
+    return Error(E_INVALIDARG, "\"" + *utf8 + "\" is not a valid XML name");
+  return S_OK;
+}
+
+// A VARIANT as attribute text, by the platform's own conversion.
+HRESULT ValueArgument(const VARIANT& value, std::string* utf8) {
+  com::Variant text;
+  const HRESULT hr = VariantChangeType(&text, &value, 0, VT_BSTR);
+  if (FAILED(hr)) return Error(hr, "the value cannot be converted to text");
+  return TextArgument(text.bstrVal, utf8);
+}
+
+xmlAttrPtr FindAttribute(xmlNodePtr element, const std::string& name) {
+  for (xmlAttrPtr a = element->properties; a; a = a->next) {
+    if (QualifiedName(reinterpret_cast<xmlNodePtr>(a)) == name) return a;
+  }
+  return nullptr;
+}
+
+template <class T, class... A>
+HRESULT MakeAs(REFIID iid, void** out, A&&... args) {
+  auto made = com::CreateObject<T>(std::forward<A>(args)...);
+  if (!made) return Error(made.error(), "out of memory");
+  return made.value()->QueryInterface(iid, out);
+}
+
+xmlNodePtr SelectPath(xmlNodePtr from, const std::vector<std::string>& steps, size_t i) {
+  if (i == steps.size()) return from;
+  if (steps[i] == ".") return SelectPath(from, steps, i + 1);
+  for (xmlNodePtr c = Children(from); c; c = c->next) {
+    if (c->type != XML_ELEMENT_NODE || (steps[i] != "*" && QualifiedName(c) != steps[i])) continue;
+    if (xmlNodePtr found = SelectPath(c, steps, i + 1)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+HRESULT Wrap(const NodeRef& context, xmlNodePtr node, REFIID iid, void** out) {
+  *out = nullptr;
+  if (!node) return S_FALSE;
+  if (node->type == XML_DOCUMENT_NODE) {
+    if (context.owner->tree() != context.tree) return S_FALSE;
+    return context.owner->Interface()->QueryInterface(iid, out);
+  }
+  NodeRef ref{context.owner, com::ComPtr<IXMLDOMDocument>(context.owner->Interface()), context.tree, node};
+  return MakeAs<DomNode>(iid, out, std::move(ref));
+}
+
+namespace ops {
+
+HRESULT NodeName(const NodeRef& r, BSTR* out) {
+  if (!out) return E_POINTER;
+  switch (r.node->type) {
+    case XML_ELEMENT_NODE:
+    case XML_ATTRIBUTE_NODE:
+      return OutString(QualifiedName(r.node), out);
+    case XML_TEXT_NODE:
+      return OutString("#text", out);
+    case XML_CDATA_SECTION_NODE:
+      return OutString("#cdata-section", out);
+    case XML_COMMENT_NODE:
+      return OutString("#comment", out);
+    case XML_DOCUMENT_NODE:
+      return OutString("#document", out);
+    case XML_DOCUMENT_FRAG_NODE:
+      return OutString("#document-fragment", out);
+    default:
+      return OutString(r.node->name ? reinterpret_cast<const char*>(r.node->name) : "", out);
+  }
+}
+
+HRESULT NodeType(const NodeRef& r, DOMNodeType* out) {
+  if (!out) return E_POINTER;
+  const int t = r.node->type;
+  // libxml2 numbers the DOM's node types as the DOM does, but for the document type.
+  *out = t == XML_DTD_NODE ? NODE_DOCUMENT_TYPE : t >= 1 && t <= 12 ? static_cast<DOMNodeType>(t) : NODE_INVALID;
+  return S_OK;
+}
+
+HRESULT ParentNode(const NodeRef& r, IXMLDOMNode** out) {
+  if (!out) return E_POINTER;
+  if (r.node->type == XML_ATTRIBUTE_NODE) {  // an attribute has an owner element, not a parent
+    *out = nullptr;
+    return S_FALSE;
+  }
+  return Wrap(r, r.node->parent, IID_IXMLDOMNode, reinterpret_cast<void**>(out));
+}
+
+HRESULT ChildNodes(const NodeRef& r, IXMLDOMNodeList** out) {
+  if (!out) return E_POINTER;
+  return MakeAs<NodeList>(IID_IXMLDOMNodeList, reinterpret_cast<void**>(out), r);
+}
+
+HRESULT FirstChild(const NodeRef& r, IXMLDOMNode** out) {
+  if (!out) return E_POINTER;
+  return Wrap(r, Children(r.node), IID_IXMLDOMNode, reinterpret_cast<void**>(out));
+}
+
+HRESULT NextSibling(const NodeRef& r, IXMLDOMNode** out) {
+  if (!out) return E_POINTER;
+  const bool has = r.node->type != XML_ATTRIBUTE_NODE && r.node->type != XML_DOCUMENT_NODE;
+  return Wrap(r, has ? r.node->next : nullptr, IID_IXMLDOMNode, reinterpret_cast<void**>(out));
+}
+
+HRESULT Attributes(const NodeRef& r, IXMLDOMNamedNodeMap** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (r.node->type != XML_ELEMENT_NODE) return S_FALSE;
+  return MakeAs<AttributeMap>(IID_IXMLDOMNamedNodeMap, reinterpret_cast<void**>(out), r);
+}
+
+HRESULT RemoveChild(const NodeRef& r, IXMLDOMNode* child, IXMLDOMNode** out) {
+  if (out) *out = nullptr;
+  NodeRef c;
+  if (!ResolveArgument(child, &c)) return Error(E_INVALIDARG, "the node to remove is not a DOM node");
+  if (c.tree != r.tree || c.node->parent != r.node || c.node->type == XML_ATTRIBUTE_NODE || !Children(r.node))
+    return Error(E_INVALIDARG, "the node to remove is not a child of this node");
+  Detach(*r.tree, c.node);
+  if (out) {
+    child->AddRef();
+    *out = child;
+  }
+  return S_OK;
+}
+
+HRESULT AppendChild(const NodeRef& r, IXMLDOMNode* child, IXMLDOMNode** out) {
+  if (out) *out = nullptr;
+  NodeRef c;
+  if (!ResolveArgument(child, &c)) return Error(E_INVALIDARG, "the node to append is not a DOM node");
+  xmlNodePtr parent = r.node;
+  xmlNodePtr node = c.node;
+  if (parent->type != XML_ELEMENT_NODE && parent->type != XML_DOCUMENT_NODE)
+    return Error(E_FAIL, "this node cannot have children");
+  switch (node->type) {
+    case XML_ELEMENT_NODE:
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+    case XML_ENTITY_REF_NODE:
+      break;
+    default:
+      return Error(E_FAIL, "a node of this type cannot be inserted");
+  }
+  if (c.tree != r.tree) return Error(E_FAIL, "the node belongs to another document");
+  for (xmlNodePtr up = parent; up; up = up->parent) {
+    if (up == node) return Error(E_FAIL, "a node cannot be inserted below itself");
+  }
+  if (parent->type == XML_DOCUMENT_NODE) {
+    xmlNodePtr root = xmlDocGetRootElement(r.tree->doc);
+    if (node->type == XML_ELEMENT_NODE && root && root != node)
+      return Error(E_FAIL, "only one top-level element is allowed");
+    if ((node->type == XML_TEXT_NODE && !IsBlankText(node)) || node->type == XML_CDATA_SECTION_NODE ||
+        node->type == XML_ENTITY_REF_NODE)
+      return Error(E_FAIL, "text cannot stand at the top level of a document");
+  }
+  if (node->parent)
+    xmlUnlinkNode(node);
+  else
+    r.tree->floating.erase(node);
+  LinkLast(parent, node);
+  if (out) {
+    child->AddRef();
+    *out = child;
+  }
+  return S_OK;
+}
+
+HRESULT OwnerDocument(const NodeRef& r, IXMLDOMDocument** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (r.node->type == XML_DOCUMENT_NODE) return S_FALSE;
+  *out = r.owner->Interface();
+  (*out)->AddRef();
+  return S_OK;
+}
+
+HRESULT GetText(const NodeRef& r, BSTR* out) {
+  if (!out) return E_POINTER;
+  return OutContent(r.node, out);
+}
+
+HRESULT PutText(const NodeRef& r, BSTR text) {
+  std::string utf8;
+  RETURN_IF_FAILED(TextArgument(text, &utf8));
+  switch (r.node->type) {
+    case XML_ELEMENT_NODE: {
+      // The children leave for the floating set, not freed: objects may still hold them.
+      while (r.node->children) Detach(*r.tree, r.node->children);
+      if (utf8.empty()) return S_OK;
+      xmlNodePtr t = xmlNewDocText(r.tree->doc, BAD_CAST utf8.c_str());
+      if (!t) return Error(E_OUTOFMEMORY, "out of memory");
+      LinkLast(r.node, t);
+      return S_OK;
+    }
+    case XML_ATTRIBUTE_NODE:
+      SetAttributeText(reinterpret_cast<xmlAttrPtr>(r.node), utf8);
+      return S_OK;
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+      xmlNodeSetContent(r.node, BAD_CAST utf8.c_str());
+      return S_OK;
+    default:
+      return Error(E_FAIL, "the text of this node cannot be set");
+  }
+}
+
+HRESULT SelectSingleNode(const NodeRef& r, BSTR path, IXMLDOMNode** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  std::string text = com::BstrToUtf8(path);
+  xmlNodePtr from = r.node;
+  if (!text.empty() && text[0] == '/') {
+    from = reinterpret_cast<xmlNodePtr>(r.tree->doc);
+    text.erase(0, 1);
+  }
+  std::vector<std::string> steps;
+  for (size_t start = 0;;) {
+    const size_t slash = text.find('/', start);
+    steps.push_back(text.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  for (const std::string& s : steps) {
+    if (s != "*" && s != "." && (s.empty() || xmlValidateQName(BAD_CAST s.c_str(), 0) != 0))
+      return Error(E_INVALIDARG, "\"" + com::BstrToUtf8(path) + "\" is not an element path");
+  }
+  return Wrap(r, SelectPath(from, steps, 0), IID_IXMLDOMNode, reinterpret_cast<void**>(out));
+}
+
+}  // namespace ops
+
+// ---------------------------------------------------------------------------------------------
+
+void* DomNode::FindInterface(REFIID riid) {
+  const xmlElementType t = ref_.node->type;
+  if (riid == IID_IXMLDOMElement && t != XML_ELEMENT_NODE) return nullptr;
+  if (riid == IID_IXMLDOMText && t != XML_TEXT_NODE) return nullptr;
+  if (riid == IID_IXMLDOMAttribute && t != XML_ATTRIBUTE_NODE) return nullptr;
+  return Implements::FindInterface(riid);
+}
+
+DomNode::Description DomNode::Described() {
+  switch (ref_.node->type) {
+    case XML_ELEMENT_NODE:
+      return {&com::InterfaceInfoOf<IXMLDOMElement>(), static_cast<IXMLDOMElement*>(this)};
+    case XML_TEXT_NODE:
+      return {&com::InterfaceInfoOf<IXMLDOMText>(), static_cast<IXMLDOMText*>(this)};
+    case XML_ATTRIBUTE_NODE:
+      return {&com::InterfaceInfoOf<IXMLDOMAttribute>(), static_cast<IXMLDOMAttribute*>(this)};
+    default:
+      return {&com::InterfaceInfoOf<IXMLDOMNode>(), static_cast<IXMLDOMNode*>(this)};
+  }
+}
+
+HRESULT DomNode::get_tagName(BSTR* out) {
+  if (!out) return E_POINTER;
+  return OutString(QualifiedName(ref_.node), out);
+}
+
+HRESULT DomNode::getAttribute(BSTR name, VARIANT* out) {
+  if (!out) return E_POINTER;
+  VariantInit(out);
+  xmlAttrPtr a = ref_.node->type == XML_ELEMENT_NODE ? FindAttribute(ref_.node, com::BstrToUtf8(name)) : nullptr;
+  if (!a) {
+    out->vt = VT_NULL;
+    return S_FALSE;
+  }
+  out->vt = VT_BSTR;
+  return OutContent(reinterpret_cast<xmlNodePtr>(a), &out->bstrVal);
+}
+
+HRESULT DomNode::setAttribute(BSTR name, VARIANT value) {
+  std::string n, v;
+  RETURN_IF_FAILED(NameArgument(name, &n));
+  RETURN_IF_FAILED(ValueArgument(value, &v));
+  xmlAttrPtr a = FindAttribute(ref_.node, n);
+  if (!a) a = xmlNewProp(ref_.node, BAD_CAST n.c_str(), nullptr);
+  if (!a) return Error(E_OUTOFMEMORY, "out of memory");
+  SetAttributeText(a, v);
+  return S_OK;
+}
+
+HRESULT DomNode::get_name(BSTR* out) {
+  if (!out) return E_POINTER;
+  return OutString(QualifiedName(ref_.node), out);
+}
+
+HRESULT DomNode::get_value(VARIANT* out) {
+  if (!out) return E_POINTER;
+  VariantInit(out);
+  out->vt = VT_BSTR;
+  return OutContent(ref_.node, &out->bstrVal);
+}
+
+HRESULT DomNode::put_value(VARIANT value) {
+  std::string v;
+  RETURN_IF_FAILED(ValueArgument(value, &v));
+  SetAttributeText(reinterpret_cast<xmlAttrPtr>(ref_.node), v);
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+HRESULT NodeList::get_item(LONG index, IXMLDOMNode** out) {
+  if (!out) return E_POINTER;
+  xmlNodePtr c = index < 0 ? nullptr : Children(parent_.node);
+  for (LONG i = 0; c && i < index; ++i) c = c->next;
+  return Wrap(parent_, c, IID_IXMLDOMNode, reinterpret_cast<void**>(out));
+}
+
+HRESULT NodeList::get_length(LONG* out) {
+  if (!out) return E_POINTER;
+  LONG n = 0;
+  for (xmlNodePtr c = Children(parent_.node); c; c = c->next) ++n;
+  *out = n;
+  return S_OK;
+}
+
+HRESULT NodeList::nextNode(IXMLDOMNode** out) {
+  if (!out) return E_POINTER;
+  const HRESULT hr = get_item(cursor_, out);
+  if (hr == S_OK) ++cursor_;
+  return hr;
+}
+
+HRESULT NodeList::reset() {
+  cursor_ = 0;
+  return S_OK;
+}
+
+HRESULT NodeList::get__newEnum(IUnknown** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  std::vector<com::Variant> items;
+  for (xmlNodePtr c = Children(parent_.node); c; c = c->next) {
+    com::ComPtr<IXMLDOMNode> node;
+    const HRESULT hr = Wrap(parent_, c, IID_IXMLDOMNode, node.put_void());
+    if (FAILED(hr)) return hr;
+    if (node) items.push_back(com::Variant::Dispatch(node.get()));
+  }
+  return MakeAs<VariantEnum>(IID_IUnknown, reinterpret_cast<void**>(out), std::move(items), size_t{0});
+}
+
+HRESULT AttributeMap::getNamedItem(BSTR name, IXMLDOMNode** out) {
+  if (!out) return E_POINTER;
+  xmlAttrPtr a = FindAttribute(element_.node, com::BstrToUtf8(name));
+  return Wrap(element_, reinterpret_cast<xmlNodePtr>(a), IID_IXMLDOMNode, reinterpret_cast<void**>(out));
+}
+
+HRESULT AttributeMap::get_item(LONG index, IXMLDOMNode** out) {
+  if (!out) return E_POINTER;
+  xmlAttrPtr a = index < 0 ? nullptr : element_.node->properties;
+  for (LONG i = 0; a && i < index; ++i) a = a->next;
+  return Wrap(element_, reinterpret_cast<xmlNodePtr>(a), IID_IXMLDOMNode, reinterpret_cast<void**>(out));
+}
+
+HRESULT AttributeMap::get_length(LONG* out) {
+  if (!out) return E_POINTER;
+  LONG n = 0;
+  for (xmlAttrPtr a = element_.node->properties; a; a = a->next) ++n;
+  *out = n;
+  return S_OK;
+}
+
+HRESULT VariantEnum::Next(ULONG count, VARIANT* out, ULONG* fetched) {
+  if (!out || (count > 1 && !fetched)) return E_POINTER;
+  ULONG n = 0;
+  for (; n < count && pos_ < items_.size(); ++n, ++pos_) {
+    VariantInit(&out[n]);
+    VariantCopy(&out[n], &items_[pos_]);
+  }
+  if (fetched) *fetched = n;
+  return n == count ? S_OK : S_FALSE;
+}
+
+HRESULT VariantEnum::Skip(ULONG count) {
+  const size_t left = items_.size() - pos_;
+  pos_ += std::min<size_t>(count, left);
+  return count <= left ? S_OK : S_FALSE;
+}
+
+HRESULT VariantEnum::Reset() {
+  pos_ = 0;
+  return S_OK;
+}
+
+HRESULT VariantEnum::Clone(IEnumVARIANT** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return MakeAs<VariantEnum>(IID_IEnumVARIANT, reinterpret_cast<void**>(out), items_, pos_);
+}
+
+}  // namespace msxml
