@@ -25,7 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from idl_parser import Description, Interface, Member, parse  # noqa: E402
 
 NAME = "qvacom"
-NS = "qva_gen"  # the library's own tables keep their established namespace
+NS = "qvacom_gen"
 
 BASE_TYPES = {
     "long": "LONG",

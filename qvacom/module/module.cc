@@ -70,7 +70,7 @@ HRESULT ApplyAll(com::RegistryKey& root, bool do_register) {
   // type library, then the application identifier.
   if (do_register) RETURN_IF_FAILED(apply(kAppIdScript));
   for (const ClassEntry& e : Catalogue()) RETURN_IF_FAILED(apply(e.script));
-  RETURN_IF_FAILED(com::ApplyRegistrationScript(root, qva_gen::kTypeLibraryScript, replacements, do_register));
+  RETURN_IF_FAILED(com::ApplyRegistrationScript(root, qvacom_gen::kTypeLibraryScript, replacements, do_register));
   if (!do_register) RETURN_IF_FAILED(apply(kAppIdScript));
   return S_OK;
 }

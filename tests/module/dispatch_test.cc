@@ -117,10 +117,10 @@ TEST_F(DispatchTest, ArgumentsAreCountedCoercedAndCheckedRightToLeft) {
 }
 
 TEST(InterfaceDescriptionTest, EveryCatalogueClassIsDescribedWithItsDefaultInterface) {
-  ASSERT_EQ(qva_gen::kAllCoclassesCount, 72u);
+  ASSERT_EQ(qvacom_gen::kAllCoclassesCount, 72u);
   size_t creatable = 0;
-  for (size_t i = 0; i < qva_gen::kAllCoclassesCount; ++i) {
-    const qva_gen::CoclassInfo& c = qva_gen::kAllCoclasses[i];
+  for (size_t i = 0; i < qvacom_gen::kAllCoclassesCount; ++i) {
+    const qvacom_gen::CoclassInfo& c = qvacom_gen::kAllCoclasses[i];
     const ClassEntry* entry = FindClass(*c.clsid);
     // Creatable in the description exactly when the catalogue registers it, under the same name.
     EXPECT_EQ(entry != nullptr, c.creatable) << c.name;
@@ -130,17 +130,17 @@ TEST(InterfaceDescriptionTest, EveryCatalogueClassIsDescribedWithItsDefaultInter
     creatable += c.creatable;
     // Its default interface is described: I followed by the coclass name.
     bool described = false;
-    for (size_t k = 0; k < qva_gen::kAllInterfacesCount; ++k)
-      described = described || (*qva_gen::kAllInterfaces[k]->iid == *c.default_interface &&
-                                 qva_gen::kAllInterfaces[k]->name == "I" + std::string(c.name));
+    for (size_t k = 0; k < qvacom_gen::kAllInterfacesCount; ++k)
+      described = described || (*qvacom_gen::kAllInterfaces[k]->iid == *c.default_interface &&
+                                 qvacom_gen::kAllInterfaces[k]->name == "I" + std::string(c.name));
     EXPECT_TRUE(described) << c.name;
   }
   EXPECT_EQ(creatable, Catalogue().size());
 }
 
 TEST_F(DispatchTest, EveryDescribedMemberHasAThunkAndConsistentTables) {
-  for (size_t i = 0; i < qva_gen::kAllInterfacesCount; ++i) {
-    const com::InterfaceInfo& info = *qva_gen::kAllInterfaces[i];
+  for (size_t i = 0; i < qvacom_gen::kAllInterfacesCount; ++i) {
+    const com::InterfaceInfo& info = *qvacom_gen::kAllInterfaces[i];
     for (const com::MemberInfo& m : info.members) {
       SCOPED_TRACE(std::string(info.name) + "." + std::string(m.name));
       EXPECT_NE(m.thunk, nullptr);

@@ -14,8 +14,8 @@ namespace {
 using com::MemberKind;
 
 const com::InterfaceInfo* FindInterface(std::string_view name) {
-  for (size_t i = 0; i < qva_gen::kAllInterfacesCount; ++i)
-    if (qva_gen::kAllInterfaces[i]->name == name) return qva_gen::kAllInterfaces[i];
+  for (size_t i = 0; i < qvacom_gen::kAllInterfacesCount; ++i)
+    if (qvacom_gen::kAllInterfaces[i]->name == name) return qvacom_gen::kAllInterfaces[i];
   return nullptr;
 }
 

@@ -108,10 +108,10 @@ TEST_F(RegistrationTest, RegistersTheTypeLibraryAndEveryInterface) {
   EXPECT_EQ(Default(version->Find("FLAGS")), "0");
   EXPECT_EQ(Default(version->Find("HELPDIR")), module.substr(0, module.rfind('/') + 1));
 
-  ASSERT_EQ(qva_gen::kAllInterfacesCount, 72u);
+  ASSERT_EQ(qvacom_gen::kAllInterfacesCount, 72u);
   EXPECT_EQ(tree->Find("Interface")->subkey_count(), 72u);
-  for (size_t i = 0; i < qva_gen::kAllInterfacesCount; ++i) {
-    const com::InterfaceInfo& info = *qva_gen::kAllInterfaces[i];
+  for (size_t i = 0; i < qvacom_gen::kAllInterfacesCount; ++i) {
+    const com::InterfaceInfo& info = *qvacom_gen::kAllInterfaces[i];
     const RegistryKey* itf = tree->Find("Interface\\" + com::GuidToString(*info.iid));
     ASSERT_NE(itf, nullptr) << info.name;
     EXPECT_EQ(Default(itf), info.name);
