@@ -6,27 +6,14 @@
 #include "platform/com/dispatch.h"
 #include "platform/com/variant.h"
 #include "qvacom_idl.h"
+#include "tests/support/test_backup.h"
 
 namespace {
 
-// Any described interface serves: the generated tables and thunks are the same shape for all.
-class CBenchBackup : public com::Dispatch<IQVABackup> {
- public:
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR* p) override {
-    *p = name_.Copy();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR v) override {
-    name_ = com::Bstr(v);
-    return S_OK;
-  }
-
- private:
-  com::Bstr name_{"20261210.xml"};
-};
+using qva::testing::CTestBackup;
 
 void BM_DirectGet(benchmark::State& state) {
-  auto obj = com::CreateObject<CBenchBackup>();
+  auto obj = com::CreateObject<CTestBackup>();
   IQVABackup* backup = obj->get();
   for (auto _ : state) {
     BSTR name = nullptr;
@@ -38,7 +25,7 @@ void BM_DirectGet(benchmark::State& state) {
 BENCHMARK(BM_DirectGet);
 
 void BM_InvokeGet(benchmark::State& state) {
-  auto obj = com::CreateObject<CBenchBackup>();
+  auto obj = com::CreateObject<CTestBackup>();
   IDispatch* disp = obj->get();
   DISPPARAMS none{};
   for (auto _ : state) {

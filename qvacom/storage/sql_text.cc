@@ -62,42 +62,32 @@ std::string FormatDate(DATE date, std::string_view format) {
   if (!civil) return {};
   const com::CivilDateTime& c = *civil;
   std::string out;
-  char buf[8];
   for (size_t i = 0; i < format.size(); ++i) {
     if (format[i] != '%' || i + 1 == format.size()) {
       out.push_back(format[i]);
       continue;
     }
-    switch (format[++i]) {
-      case 'Y':
-        std::snprintf(buf, sizeof buf, "%04d", c.year);
-        break;
-      case 'y':
-        std::snprintf(buf, sizeof buf, "%02d", c.year % 100);
-        break;
-      case 'm':
-        std::snprintf(buf, sizeof buf, "%02d", c.month);
-        break;
-      case 'd':
-        std::snprintf(buf, sizeof buf, "%02d", c.day);
-        break;
-      case 'H':
-        std::snprintf(buf, sizeof buf, "%02d", c.hour);
-        break;
-      case 'M':
-        std::snprintf(buf, sizeof buf, "%02d", c.minute);
-        break;
-      case 'S':
-        std::snprintf(buf, sizeof buf, "%02d", c.second);
-        break;
+    const char conversion = format[++i];
+    int value = 0;
+    switch (conversion) {
+      case 'Y': value = c.year; break;
+      case 'y': value = c.year % 100; break;
+      case 'm': value = c.month; break;
+      case 'd': value = c.day; break;
+      case 'H': value = c.hour; break;
+      case 'M': value = c.minute; break;
+      case 'S': value = c.second; break;
       case '%':
-        std::snprintf(buf, sizeof buf, "%%");
-        break;
-      default:
-        std::snprintf(buf, sizeof buf, "%%%c", format[i]);
-        break;
+        out.push_back('%');
+        continue;
+      default:  // not a conversion of ours: copied as written
+        out.push_back('%');
+        out.push_back(conversion);
+        continue;
     }
-    out += buf;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, conversion == 'Y' ? "%04d" : "%02d", value);
+    out += digits;
   }
   return out;
 }

@@ -6,23 +6,13 @@
 #include "platform/com/dispatch.h"
 #include "platform/com/variant.h"
 #include "qvacom_idl.h"
+#include "tests/support/test_backup.h"
 
 namespace {
 
 using com::Variant;
 
-class CTestBackup : public com::Dispatch<IQVABackup> {
- public:
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR* p) override {
-    *p = name_.Copy();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR v) override {
-    name_ = com::Bstr(v);
-    return S_OK;
-  }
-  com::Bstr name_;
-};
+using qva::testing::CTestBackup;
 
 // Answers _NewEnum with itself, standing in for an enumerator; counts its calls.
 class CTestWarns : public com::Dispatch<IQVARealWarns> {
@@ -47,6 +37,7 @@ class CTestWarns : public com::Dispatch<IQVARealWarns> {
 TEST(DispatchTest, PropertyPutTakesTheNamedValueAndCoercesIt) {
   auto obj = com::CreateObject<CTestBackup>();
   IDispatch* disp = obj->get();
+  (*obj)->name_ = com::Bstr();
   Variant value = Variant::R8(0.5);
   DISPID put_id = DISPID_PROPERTYPUT;
   DISPPARAMS put{&value, &put_id, 1, 1};
