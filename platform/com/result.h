@@ -48,11 +48,12 @@ struct Fail {
 #define QVA_CONCAT_INNER(a, b) a##b
 #define QVA_CONCAT(a, b) QVA_CONCAT_INNER(a, b)
 
-// Returns the HRESULT of `expr` from the enclosing function when it is a failure.
+// Returns the HRESULT of `expr` from the enclosing function when it is a failure (as an
+// HRESULT, or as a failed Expected of the enclosing function's type).
 #define RETURN_IF_FAILED(expr)                          \
   do {                                                  \
     const HRESULT qva_hr_ = (expr);                     \
-    if (FAILED(qva_hr_)) return qva_hr_;                \
+    if (FAILED(qva_hr_)) return ::com::Fail{qva_hr_};   \
   } while (0)
 
 // `ASSIGN_OR_RETURN(auto x, Expr());` binds the value of an Expected or returns its code

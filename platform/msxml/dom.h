@@ -193,18 +193,5 @@ class AttributeMap : public com::Dispatch<IXMLDOMNamedNodeMap> {
   NodeRef element_;
 };
 
-// Enumerates a snapshot of values.
-class VariantEnum : public com::Implements<IEnumVARIANT> {
- public:
-  VariantEnum(std::vector<com::Variant> items, size_t position) : items_(std::move(items)), pos_(position) {}
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* out, ULONG* fetched) override;
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
-  HRESULT STDMETHODCALLTYPE Reset() override;
-  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** out) override;
-
- private:
-  std::vector<com::Variant> items_;
-  size_t pos_;
-};
 
 }  // namespace msxml

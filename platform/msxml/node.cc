@@ -7,6 +7,7 @@
 
 #include "platform/com/bstr.h"
 #include "platform/com/errorinfo.h"
+#include "platform/com/variant_enum.h"
 #include "platform/msxml/dom.h"
 
 namespace msxml {
@@ -408,7 +409,7 @@ HRESULT NodeList::get__newEnum(IUnknown** out) {
     if (FAILED(hr)) return hr;
     if (node) items.push_back(com::Variant::Dispatch(node.get()));
   }
-  return MakeAs<VariantEnum>(IID_IUnknown, reinterpret_cast<void**>(out), std::move(items), size_t{0});
+  return com::VariantEnum::Make(std::move(items), out);
 }
 
 HRESULT AttributeMap::getNamedItem(BSTR name, IXMLDOMNode** out) {
@@ -430,34 +431,6 @@ HRESULT AttributeMap::get_length(LONG* out) {
   for (xmlAttrPtr a = element_.node->properties; a; a = a->next) ++n;
   *out = n;
   return S_OK;
-}
-
-HRESULT VariantEnum::Next(ULONG count, VARIANT* out, ULONG* fetched) {
-  if (!out || (count > 1 && !fetched)) return E_POINTER;
-  ULONG n = 0;
-  for (; n < count && pos_ < items_.size(); ++n, ++pos_) {
-    VariantInit(&out[n]);
-    VariantCopy(&out[n], &items_[pos_]);
-  }
-  if (fetched) *fetched = n;
-  return n == count ? S_OK : S_FALSE;
-}
-
-HRESULT VariantEnum::Skip(ULONG count) {
-  const size_t left = items_.size() - pos_;
-  pos_ += std::min<size_t>(count, left);
-  return count <= left ? S_OK : S_FALSE;
-}
-
-HRESULT VariantEnum::Reset() {
-  pos_ = 0;
-  return S_OK;
-}
-
-HRESULT VariantEnum::Clone(IEnumVARIANT** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  return MakeAs<VariantEnum>(IID_IEnumVARIANT, reinterpret_cast<void**>(out), items_, pos_);
 }
 
 }  // namespace msxml

@@ -1,0 +1,1 @@
+// The real-time root and its views.

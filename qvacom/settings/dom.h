@@ -1,0 +1,80 @@
+// The few DOM operations every settings object is made of, over the DOM interfaces: finding a
+// section under the document element, walking children, reading and writing attribute texts,
+// and appending elements after their indentation text.
+//
+// Layout conventions of the settings file: before an element the writer appends a text node
+// holding a line feed and one tab per level ("\n\t" before a child of the document element,
+// "\n\t\t" one level deeper, and so on). Whitespace-only text is not kept when a file is loaded,
+// so a document read from disk holds only elements; code that walks children of a loaded
+// document sees elements only, while a document built in memory may hold the indentation text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "msxml_idl.h"
+#include "platform/com/bstr.h"
+#include "platform/com/com_ptr.h"
+#include "platform/com/result.h"
+#include "platform/com/variant.h"
+
+namespace qva::dom {
+
+using Node = com::ComPtr<IXMLDOMNode>;
+using Document = com::ComPtr<IXMLDOMDocument>;
+
+// Indentation texts by level of the element that follows.
+inline constexpr std::string_view kIndent1 = "\n\t";
+inline constexpr std::string_view kIndent2 = "\n\t\t";
+inline constexpr std::string_view kIndent3 = "\n\t\t\t";
+
+// The DOM document held by a document wrapper (an object answering IQVAXMLDoc), as every
+// settings object's `pDocument` is. E_POINTER for a null wrapper or a wrapper with no document.
+com::Expected<Document> DocumentOfWrapper(IUnknown* wrapper);
+// An object given as a DOM document (the export and import members' `pDocument`).
+com::Expected<Document> AsDocument(IUnknown* document);
+// An object given as a DOM node (a list's `pDocNode`).
+com::Expected<Node> AsNode(IUnknown* node);
+
+// The document element. E_FAIL when the document has none.
+com::Expected<Node> Root(IXMLDOMDocument* document);
+// The first child element of `parent` named `path` (a relative element path such as
+// "Configure" or "Configure/Database"), or a null node when there is none.
+com::Expected<Node> Select(IXMLDOMNode* parent, std::string_view path);
+// The document element's first child named `name` ("ElementSet", "Configure", ...); null when
+// absent.
+com::Expected<Node> Section(IXMLDOMDocument* document, std::string_view name);
+
+// The child nodes of `parent` in document order (elements and any text nodes).
+com::Expected<std::vector<Node>> Children(IXMLDOMNode* parent);
+// Only the element children.
+com::Expected<std::vector<Node>> ChildElements(IXMLDOMNode* parent);
+// The node's name ("Element", "#text", ...).
+std::string Name(IXMLDOMNode* node);
+bool IsElement(IXMLDOMNode* node);
+
+// The text of attribute `name`, or nullopt when the node has no such attribute (or is not an
+// element).
+com::Expected<std::optional<com::Bstr>> Attribute(IXMLDOMNode* node, std::string_view name);
+// The attribute's text; E_POINTER when it is absent: a required attribute.
+com::Expected<com::Bstr> RequiredAttribute(IXMLDOMNode* node, std::string_view name);
+// Sets attribute `name`; the value is written as the DOM writes a VARIANT (a number by the
+// platform's variant-to-text conversion).
+HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, const VARIANT& value);
+HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, std::string_view utf8);
+HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, BSTR value);
+
+// Appends a text node holding `text` to `parent`.
+HRESULT AppendText(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view text);
+// Appends the indentation text `indent`, then a new element `name`, to `parent`; the new
+// element is returned.
+com::Expected<Node> AppendElement(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view indent,
+                                  std::string_view name);
+// Removes `child` from `parent`.
+HRESULT Remove(IXMLDOMNode* parent, IXMLDOMNode* child);
+// Removes every child node of `parent`.
+HRESULT RemoveChildren(IXMLDOMNode* parent);
+
+}  // namespace qva::dom
