@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  libicu-dev libsqlite3-dev libxml2-dev
+  libicu-dev libsqlite3-dev libxml2-dev unixodbc-dev odbcinst libsqliteodbc
   locales tzdata
 )
 

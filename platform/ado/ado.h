@@ -3,8 +3,8 @@
 // with ADO's default property values). Each result holds the only reference.
 //
 // Providers: "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<file>" opens a SQLite file (jet.h).
-// SQL Server connection strings ("Driver={SQL Server};...", "Provider=SQLOLEDB.1;...") fail to
-// open with E_FAIL and the description "provider not available".
+// SQL Server connection strings ("Driver={SQL Server};...", "Provider=SQLOLEDB.1;...") go through
+// the unixODBC driver manager (odbc.h; the mapping is in docs/platform.md).
 //
 // Errors: every member returns S_OK or a failure code with the thread's error information set.
 // Engine failures are E_FAIL with the provider's Source ("Microsoft JET Database Engine") and the

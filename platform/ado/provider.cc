@@ -2,6 +2,7 @@
 
 #include "platform/ado/connection_string.h"
 #include "platform/ado/jet.h"
+#include "platform/ado/odbc.h"
 #include "platform/com/com_error.h"
 #include "platform/com/text.h"
 
@@ -18,10 +19,9 @@ std::shared_ptr<Session> OpenSession(std::u16string_view connection_string, int 
     return jet::Open(path, timeout_seconds);
   }
   // SQL Server through ODBC ("Driver={SQL Server}", or no provider at all, which OLE DB reads as
-  // the ODBC bridge) and through SQLOLEDB are not part of this build.
+  // the ODBC bridge) and through SQLOLEDB: both reach the server through the ODBC driver manager.
   if (provider.empty() || provider.starts_with("sqloledb") || provider.starts_with("msdasql") || cs.Get("Driver")) {
-    throw com::ComError(E_FAIL, std::string(kSource),
-                        "provider not available: SQL Server connections (ODBC, SQLOLEDB) are not part of this build");
+    return odbc::Open(com::Utf16ToUtf8(connection_string), timeout_seconds);
   }
   throw com::ComError(static_cast<HRESULT>(0x800A0E7A), std::string(kSource),
                       "Provider cannot be found. It may not be properly installed.");

@@ -106,10 +106,11 @@ DateWithStatus ParseAccountDate(std::string_view text, std::string_view format, 
   t.tm_min = minute;
   t.tm_sec = second;
   t.tm_isdst = -1;
+  // mktime fills tm_wday only when it succeeds: -1 is also a real second (1969-12-31 23:59:59
+  // UTC, whatever local time that is), so the result alone cannot tell a failure.
+  t.tm_wday = -1;
   time_t when = mktime(&t);
-  // -1 is also one real second (1969-12-31 23:59:59 UTC); only then may it stand.
-  if (when == static_cast<time_t>(-1) && !(t.tm_year == 69 && t.tm_mon == 11 && t.tm_mday == 31 && t.tm_min == 59))
-    return {0.0, DateStatus::kInvalid};
+  if (t.tm_wday < 0) return {0.0, DateStatus::kInvalid};
   if (to_utc) {
     // The bias is UTC minus local time, in minutes, as Windows counts it.
     const long bias_minutes = -t.tm_gmtoff / 60;

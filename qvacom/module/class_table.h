@@ -7,6 +7,18 @@
 #include "platform/com/object.h"
 #include "qvacom/module/catalogue.h"
 #include "qvacom/root/root.h"
+#include "qvacom/realtime/real_records.h"
+#include "qvacom/realtime/real_views.h"
+#include "qvacom/realtime/realtime_root.h"
+#include "qvacom/settings/backups_archs.h"
+#include "qvacom/settings/configure.h"
+#include "qvacom/settings/discount_times.h"
+#include "qvacom/settings/domains.h"
+#include "qvacom/settings/element_set.h"
+#include "qvacom/settings/ips.h"
+#include "qvacom/settings/report_tasks.h"
+#include "qvacom/settings/xml_doc.h"
+#include "qvacom/storage/database.h"
 
 namespace qva {
 
@@ -17,6 +29,39 @@ struct BuiltClass {
 
 inline constexpr BuiltClass kBuiltClasses[] = {
     {"QVA", &com::MakeClassObject<com::SingletonClassFactory<CQVA>>},
+    {"QVARealTraffic", &com::MakeClassObject<com::ClassFactory<CQVARealTraffic>>},
+    {"QVARealTime", &com::MakeClassObject<com::ClassFactory<CQVARealTime>>},
+    {"QVARealTraffics", &com::MakeClassObject<com::ClassFactory<CQVARealTraffics>>},
+    {"QVARealUser", &com::MakeClassObject<com::ClassFactory<CQVARealUser>>},
+    {"QVARealUsers", &com::MakeClassObject<com::ClassFactory<CQVARealUsers>>},
+    {"QVARealWarn", &com::MakeClassObject<com::ClassFactory<CQVARealWarn>>},
+    {"QVARealWarns", &com::MakeClassObject<com::ClassFactory<CQVARealWarns>>},
+    {"QVARealFile", &com::MakeClassObject<com::ClassFactory<CQVARealFile>>},
+    {"QVARealFiles", &com::MakeClassObject<com::ClassFactory<CQVARealFiles>>},
+    {"QVARealBlock", &com::MakeClassObject<com::ClassFactory<CQVARealBlock>>},
+    {"QVARealBlocks", &com::MakeClassObject<com::ClassFactory<CQVARealBlocks>>},
+    {"QVADataBase", &com::MakeClassObject<com::ClassFactory<CQVADataBase>>},
+    {"QVADiscountTime", &com::MakeClassObject<com::ClassFactory<CQVADiscountTime>>},
+    {"QVADiscountTimes", &com::MakeClassObject<com::ClassFactory<CQVADiscountTimes>>},
+    {"QVADomain", &com::MakeClassObject<com::ClassFactory<CQVADomain>>},
+    {"QVADomains", &com::MakeClassObject<com::ClassFactory<CQVADomains>>},
+    {"QVAXMLDoc", &com::MakeClassObject<com::ClassFactory<CQVAXMLDoc>>},
+    {"QVAElementSet", &com::MakeClassObject<com::ClassFactory<CQVAElementSet>>},
+    {"QVAElements", &com::MakeClassObject<com::ClassFactory<CQVAElements>>},
+    {"QVAElement", &com::MakeClassObject<com::ClassFactory<CQVAElement>>},
+    {"QVAConfigure", &com::MakeClassObject<com::ClassFactory<CQVAConfigure>>},
+    {"QVABackups", &com::MakeClassObject<com::ClassFactory<CQVABackups>>},
+    {"QVABackup", &com::MakeClassObject<com::ClassFactory<CQVABackup>>},
+    {"QVAArch", &com::MakeClassObject<com::ClassFactory<CQVAArch>>},
+    {"QVAArchs", &com::MakeClassObject<com::ClassFactory<CQVAArchs>>},
+    {"QVAReportTask", &com::MakeClassObject<com::ClassFactory<CQVAReportTask>>},
+    {"QVAReportTasks", &com::MakeClassObject<com::ClassFactory<CQVAReportTasks>>},
+    {"QVAIP", &com::MakeClassObject<com::ClassFactory<CQVAIP>>},
+    {"QVAIPs", &com::MakeClassObject<com::ClassFactory<CQVAIPs>>},
+    {"QVARealMalware", &com::MakeClassObject<com::ClassFactory<CQVARealMalware>>},
+    {"QVARealMalwares", &com::MakeClassObject<com::ClassFactory<CQVARealMalwares>>},
+    {"QVARealNIS", &com::MakeClassObject<com::ClassFactory<CQVARealNIS>>},
+    {"QVARealNISs", &com::MakeClassObject<com::ClassFactory<CQVARealNISs>>},
 };
 
 constexpr ClassObjectCreator ClassObjectCreatorFor(std::string_view coclass) {

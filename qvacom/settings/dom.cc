@@ -131,7 +131,7 @@ HRESULT AppendText(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_v
 com::Expected<Node> AppendElement(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view indent,
                                   std::string_view name) {
   if (!document || !parent) return com::Fail{E_POINTER};
-  RETURN_IF_FAILED(AppendText(document, parent, indent));
+  if (!indent.empty()) RETURN_IF_FAILED(AppendText(document, parent, indent));
   com::Bstr tag(name);
   com::ComPtr<IXMLDOMElement> element;
   RETURN_IF_FAILED(document->createElement(tag.get(), element.put()));

@@ -69,7 +69,8 @@ HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, BSTR value);
 // Appends a text node holding `text` to `parent`.
 HRESULT AppendText(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view text);
 // Appends the indentation text `indent`, then a new element `name`, to `parent`; the new
-// element is returned.
+// element is returned. An empty `indent` appends the element alone (for writers that put their
+// layout text after the element instead).
 com::Expected<Node> AppendElement(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view indent,
                                   std::string_view name);
 // Removes `child` from `parent`.
