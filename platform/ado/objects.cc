@@ -241,6 +241,20 @@ std::vector<SortKey> ParseSort(const RowSet& rs, std::u16string_view text) {
 // Internal access to our own connection behind a _Connection pointer; foreign objects do not
 // answer it.
 
+// A name of letters, digits and underscores, optionally in one pair of square brackets.
+bool IsBareTableName(std::u16string_view text) {
+  if (text.size() >= 2 && text.front() == u'[' && text.back() == u']') text = text.substr(1, text.size() - 2);
+  if (text.empty()) return false;
+  for (char16_t c : text)
+    if (!(c == u'_' || (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'))) return false;
+  return true;
+}
+
+std::u16string_view StripBrackets(std::u16string_view text) {
+  if (text.size() >= 2 && text.front() == u'[' && text.back() == u']') return text.substr(1, text.size() - 2);
+  return text;
+}
+
 class ConnectionObject;
 inline constexpr IID IID_IAdoConnectionSelf = com::MakeGuid("{5E0C6A43-91D8-4B7E-A2F5-7C3D18E94B06}");
 struct IAdoConnectionSelf : IUnknown {
@@ -404,7 +418,7 @@ class ConnectionObject : public com::Dispatch<_Connection, IAdoConnectionSelf> {
       case adCmdTable:
       case adCmdTableDirect: {
         // A table name: brackets inside it are doubled so it stays one name.
-        std::string name = com::Utf16ToUtf8(text);
+        std::string name = com::Utf16ToUtf8(StripBrackets(text));
         std::string quoted;
         for (char c : name) {
           quoted += c;
@@ -419,7 +433,16 @@ class ConnectionObject : public com::Dispatch<_Connection, IAdoConnectionSelf> {
         Raise(kErrInvalidArgument, source);
     }
     if (sql.empty()) Raise(kErrInvalidArgument, source);
-    std::unique_ptr<Cursor> cursor = session_->Execute(sql, timeout_seconds);
+    std::unique_ptr<Cursor> cursor;
+    try {
+      cursor = session_->Execute(sql, timeout_seconds);
+    } catch (const com::ComError&) {
+      // ADO tries a text of unknown type as a statement and then as a table name: "Computers"
+      // opens the table, while "COMMIT" stays a statement.
+      const bool unknown = command_type == adCmdUnknown || command_type == adCmdUnspecified;
+      if (!unknown || !IsBareTableName(text)) throw;
+      return Run(text, adCmdTable, timeout_seconds, no_records, cursor_type, location, into, source);
+    }
     if (no_records) {
       if (cursor) {
         Row row;

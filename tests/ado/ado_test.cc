@@ -393,6 +393,24 @@ TEST_F(JetTest, StaticRecordsetOpensOnAConnectionAndSorts) {
   EXPECT_EQ(Column(rs.get(), u"Name").size(), 3u);
 }
 
+TEST_F(JetTest, TextOfUnknownTypeThatIsOneNameOpensTheTable) {
+  for (int i = 0; i < 3; ++i) Exec("INSERT INTO T (Id, Name) VALUES (" + std::to_string(i) + ", 'n')");
+  auto NewRecordset = [] { return *ado::CreateRecordset(); };
+  const char* const names[] = {"T", "[T]"};
+  for (const char* name : names) {
+    ComPtr<_Recordset> rs = NewRecordset();
+    ASSERT_EQ(rs->Open(Variant::Str(name), Variant::Dispatch(conn_.get()), adOpenStatic, adLockOptimistic, adCmdUnknown),
+              S_OK)
+        << name << ": " << TakeError().description;
+    EXPECT_EQ(Column(rs.get(), u"Name").size(), 3u) << name;
+  }
+  // Anything else is still a statement: "T x" is not a name, and the engine says why.
+  ComPtr<_Recordset> rs = NewRecordset();
+  EXPECT_EQ(rs->Open(Variant::Str("T x"), Variant::Dispatch(conn_.get()), adOpenStatic, adLockOptimistic, adCmdUnknown),
+            E_FAIL);
+  EXPECT_FALSE(TakeError().description.empty());
+}
+
 TEST_F(JetTest, CommandRunsItsTextOnItsConnection) {
   Exec("INSERT INTO T (Id, Name) VALUES (5, 'five')");
   auto made = ado::CreateCommand();
