@@ -314,6 +314,11 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
   explicit JetSession(sqlite3* db) : db_(db) {}
   ~JetSession() override { sqlite3_close_v2(db_); }
 
+  // The embedded engine keeps no procedures (a Jet file's saved queries have no counterpart).
+  std::unique_ptr<Cursor> CallProcedure(std::string_view, int) override {
+    throw com::ComError(E_FAIL, std::string(kJetSource), "This provider has no stored procedures.");
+  }
+
   std::unique_ptr<Cursor> Execute(std::string_view utf8_sql, int timeout_seconds) override {
     sqlite3_busy_timeout(db_, BusyMilliseconds(timeout_seconds));
     const std::string sql = RewriteDateLiterals(utf8_sql);

@@ -409,6 +409,7 @@ class ConnectionObject : public com::Dispatch<_Connection, IAdoConnectionSelf> {
                               const char* source) {
     if (!session_) Raise(kErrInvalidConnection, source);
     std::string sql;
+    bool procedure = false;
     switch (command_type) {
       case adCmdText:
       case adCmdUnknown:
@@ -428,14 +429,16 @@ class ConnectionObject : public com::Dispatch<_Connection, IAdoConnectionSelf> {
         break;
       }
       case adCmdStoredProc:
-        throw com::ComError(E_FAIL, std::string(kJetSource), "This provider has no stored procedures.");
+        procedure = true;
+        sql = com::Utf16ToUtf8(text);
+        break;
       default:
         Raise(kErrInvalidArgument, source);
     }
     if (sql.empty()) Raise(kErrInvalidArgument, source);
     std::unique_ptr<Cursor> cursor;
     try {
-      cursor = session_->Execute(sql, timeout_seconds);
+      cursor = procedure ? session_->CallProcedure(sql, timeout_seconds) : session_->Execute(sql, timeout_seconds);
     } catch (const com::ComError&) {
       // ADO tries a text of unknown type as a statement and then as a table name: "Computers"
       // opens the table, while "COMMIT" stays a statement.

@@ -239,6 +239,11 @@ class OdbcSession final : public Session, public std::enable_shared_from_this<Od
     connected_ = true;
   }
 
+  // ODBC's escape for a procedure call; the driver translates it to its server's syntax.
+  std::unique_ptr<Cursor> CallProcedure(std::string_view name, int timeout_seconds) override {
+    return Execute("{call " + std::string(name) + "}", timeout_seconds);
+  }
+
   std::unique_ptr<Cursor> Execute(std::string_view utf8_sql, int timeout_seconds) override {
     if (reading_) reading_->Detach();
     auto stmt = std::make_unique<Handle>(SQL_HANDLE_STMT, dbc_->get());

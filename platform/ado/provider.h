@@ -41,6 +41,9 @@ class Session {
   // the last may return rows). Returns the cursor of the rows, or null for a text without rows.
   // timeout_seconds: how long to wait for another connection's lock; 0 waits without limit.
   virtual std::unique_ptr<Cursor> Execute(std::string_view utf8_sql, int timeout_seconds) = 0;
+  // Runs the stored procedure `name` without arguments (a command of type adCmdStoredProc), with
+  // the same result as Execute.
+  virtual std::unique_ptr<Cursor> CallProcedure(std::string_view name, int timeout_seconds) = 0;
 };
 
 // The Source of errors raised by the Jet provider, as ADO reports it.

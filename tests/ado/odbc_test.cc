@@ -378,6 +378,22 @@ TEST_F(OdbcTest, EngineErrorIsEFailWithTheDriversDiagnostic) {
   Exec("INSERT INTO T (Id) VALUES (1)");
 }
 
+TEST_F(OdbcTest, StoredProcedureCommandReachesTheDriverAsACallEscape) {
+  auto made = ado::CreateCommand();
+  ASSERT_TRUE(made.ok());
+  ComPtr<_Command> cmd = *made;
+  ASSERT_EQ(cmd->put_ActiveConnection(Variant::Dispatch(conn_.get())), S_OK);
+  ASSERT_EQ(cmd->put_CommandText(Bstr("sp_report").get()), S_OK);
+  ASSERT_EQ(cmd->put_CommandType(adCmdStoredProc), S_OK);
+  ComPtr<_Recordset> rs;
+  // SQLite has no procedures: what matters is that the driver, not the stand-in, answers, and
+  // that it was sent the name.
+  EXPECT_EQ(cmd->Execute(Variant(), Variant(), adCmdStoredProc, rs.put()), E_FAIL);
+  const ErrorText e = TakeError();
+  EXPECT_EQ(e.source, kOdbcSource);
+  EXPECT_NE(e.description.find("sp_report"), std::string::npos) << e.description;
+}
+
 TEST_F(OdbcTest, StatementsRunWhileAForwardOnlyRecordsetIsRead) {
   for (int i = 1; i <= 3; ++i) Exec("INSERT INTO T (Id, Name) VALUES (" + std::to_string(i) + ", 'n')");
   auto rs = Query("SELECT Id FROM T ORDER BY Id");
