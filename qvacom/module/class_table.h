@@ -7,6 +7,7 @@
 #include "platform/com/object.h"
 #include "qvacom/module/catalogue.h"
 #include "qvacom/root/root.h"
+#include "qvacom/accounts/deps.h"
 #include "qvacom/realtime/real_records.h"
 #include "qvacom/realtime/real_views.h"
 #include "qvacom/realtime/realtime_root.h"
@@ -29,6 +30,8 @@ struct BuiltClass {
 
 inline constexpr BuiltClass kBuiltClasses[] = {
     {"QVA", &com::MakeClassObject<com::SingletonClassFactory<CQVA>>},
+    {"QVADeps", &com::MakeClassObject<com::ClassFactory<CQVADeps>>},
+    {"QVADep", &com::MakeClassObject<com::ClassFactory<CQVADep>>},
     {"QVARealTraffic", &com::MakeClassObject<com::ClassFactory<CQVARealTraffic>>},
     {"QVARealTime", &com::MakeClassObject<com::ClassFactory<CQVARealTime>>},
     {"QVARealTraffics", &com::MakeClassObject<com::ClassFactory<CQVARealTraffics>>},
