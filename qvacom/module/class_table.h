@@ -7,7 +7,11 @@
 #include "platform/com/object.h"
 #include "qvacom/module/catalogue.h"
 #include "qvacom/root/root.h"
+#include "qvacom/accounts/computers.h"
 #include "qvacom/accounts/deps.h"
+#include "qvacom/accounts/fees.h"
+#include "qvacom/accounts/groups.h"
+#include "qvacom/accounts/limit_ips.h"
 #include "qvacom/realtime/real_records.h"
 #include "qvacom/realtime/real_views.h"
 #include "qvacom/realtime/realtime_root.h"
@@ -32,6 +36,14 @@ inline constexpr BuiltClass kBuiltClasses[] = {
     {"QVA", &com::MakeClassObject<com::SingletonClassFactory<CQVA>>},
     {"QVADeps", &com::MakeClassObject<com::ClassFactory<CQVADeps>>},
     {"QVADep", &com::MakeClassObject<com::ClassFactory<CQVADep>>},
+    {"QVAGroups", &com::MakeClassObject<com::ClassFactory<CQVAGroups>>},
+    {"QVAGroup", &com::MakeClassObject<com::ClassFactory<CQVAGroup>>},
+    {"QVAComputers", &com::MakeClassObject<com::ClassFactory<CQVAComputers>>},
+    {"QVAComputer", &com::MakeClassObject<com::ClassFactory<CQVAComputer>>},
+    {"QVAFees", &com::MakeClassObject<com::ClassFactory<CQVAFees>>},
+    {"QVAFee", &com::MakeClassObject<com::ClassFactory<CQVAFee>>},
+    {"QVALimitIPs", &com::MakeClassObject<com::ClassFactory<CQVALimitIPs>>},
+    {"QVALimitIP", &com::MakeClassObject<com::ClassFactory<CQVALimitIP>>},
     {"QVARealTraffic", &com::MakeClassObject<com::ClassFactory<CQVARealTraffic>>},
     {"QVARealTime", &com::MakeClassObject<com::ClassFactory<CQVARealTime>>},
     {"QVARealTraffics", &com::MakeClassObject<com::ClassFactory<CQVARealTraffics>>},
