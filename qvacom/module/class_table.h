@@ -24,6 +24,9 @@
 #include "qvacom/settings/report_tasks.h"
 #include "qvacom/settings/xml_doc.h"
 #include "qvacom/storage/database.h"
+// named sets: includes
+// filter rules: includes
+// array: includes
 
 namespace qva {
 
@@ -77,6 +80,9 @@ inline constexpr BuiltClass kBuiltClasses[] = {
     {"QVARealMalwares", &com::MakeClassObject<com::ClassFactory<CQVARealMalwares>>},
     {"QVARealNIS", &com::MakeClassObject<com::ClassFactory<CQVARealNIS>>},
     {"QVARealNISs", &com::MakeClassObject<com::ClassFactory<CQVARealNISs>>},
+    // named sets: classes
+    // filter rules: classes
+    // array: classes
 };
 
 constexpr ClassObjectCreator ClassObjectCreatorFor(std::string_view coclass) {
