@@ -31,6 +31,7 @@
 // Used on its apartment thread only; no locks.
 #pragma once
 
+#include <algorithm>
 #include <concepts>
 #include <optional>
 #include <string>
@@ -45,6 +46,7 @@
 #include "platform/com/object.h"
 #include "platform/com/variant.h"
 #include "qvacom/accounts/account_block.h"
+#include "qvacom/accounts/name_index.h"
 #include "qvacom/accounts/statements.h"
 #include "qvacom/frame/item_list.h"
 #include "qvacom/settings/dom.h"
@@ -88,10 +90,12 @@ inline std::string QuotedText(const com::Bstr& text) { return sql::Escape(text.u
 
 // An item class of a collection: a class of com::CreateObject whose automation interface has
 // Init(IUnknown*), Save(VARIANT_BOOL) and Clear() (Save and Clear return the database's result),
-// plus the C++ side the collection drives.
+// plus the C++ side the collection drives. It derives from ListedItem and tells its index when
+// its name changes (name_index.h).
 template <class T>
-concept CollectionItem = requires(T& item, const T& held, CRecordset& rs, IXMLDOMNode* node, IUnknown* db,
-                                  std::string* key, RowLoad how) {
+concept CollectionItem = std::derived_from<T, ListedItem> && requires(T& item, const T& held, CRecordset& rs,
+                                                                      IXMLDOMNode* node, IUnknown* db,
+                                                                      std::string* key, RowLoad how) {
   // The name Item, Remove and Exists compare.
   { held.name() } -> std::same_as<const com::Bstr&>;
   // Sets the fields from the current row; false when a column could not be read.
@@ -113,7 +117,6 @@ class Collection {
   using Item = typename Traits::Item;
   static_assert(CollectionItem<Item>);
 
-  ItemList<Item>& items() { return items_; }
   const ItemList<Item>& items() const { return items_; }
   // The database object given to Init (null before).
   IUnknown* database() const { return db_.get(); }
@@ -139,21 +142,18 @@ class Collection {
     *out = nullptr;
     ASSIGN_OR_RETURN(const com::Bstr wanted, settings::NameArgument(name, Traits::kSource));
     const std::string text = wanted.utf8();
-    for (const com::ComPtr<Item>& item : items_.items()) {
-      if (item->name().utf8() == text) {
-        *out = item.get();
-        (*out)->AddRef();
-        return S_OK;
-      }
-    }
-    return Error(E_FAIL, "no item is named " + text);
+    Item* item = index_.First(text);
+    if (!item) return Error(E_FAIL, "no item is named " + text);
+    *out = item;
+    (*out)->AddRef();
+    return S_OK;
   }
 
   // Exists: 1 (not VARIANT_TRUE) and S_OK on a match; 0 and Traits::kAbsent otherwise.
   HRESULT Exists(BSTR name, VARIANT_BOOL* out) const {
     if (!out) return E_POINTER;
     *out = 0;
-    if (!Find([&](const Item& item) { return settings::SameBstr(item.name().get(), name); })) return Traits::kAbsent;
+    if (!Named(name)) return Traits::kAbsent;
     *out = 1;
     return S_OK;
   }
@@ -163,10 +163,29 @@ class Collection {
   HRESULT Remove(const VARIANT& name) {
     if (items_.size() == 0) return Error(E_FAIL, "the collection is empty");
     ASSIGN_OR_RETURN(const com::Bstr wanted, settings::NameArgument(name, Traits::kSource));
-    const std::optional<size_t> at =
-        Find([&](const Item& item) { return settings::SameBstr(item.name().get(), wanted.get()); });
-    if (!at) return Error(E_FAIL, "no item is named " + wanted.utf8());
-    return Erase(*at);
+    Item* item = Named(wanted.get());
+    if (!item) return Error(E_FAIL, "no item is named " + wanted.utf8());
+    return Erase(PositionOf(item));
+  }
+
+  // The first item, in list order, whose name is the same BSTR as `name` (exact comparison); or
+  // null. Equal BSTRs have equal UTF-8 texts, so the index narrows the search to one name.
+  Item* Named(BSTR name) const {
+    return index_.FirstWhere(com::BstrToUtf8(name),
+                             [&](const Item& item) { return settings::SameBstr(item.name().get(), name); });
+  }
+
+  // The first item named `name` (UTF-8 bytes) in list order that `pred` accepts; or null.
+  template <class Pred>
+  Item* NamedWhere(std::string_view name, Pred pred) const {
+    return index_.FirstWhere(name, pred);
+  }
+
+  // The position of a listed item.
+  size_t PositionOf(const Item* item) const {
+    const auto& all = items_.items();
+    return static_cast<size_t>(std::find_if(all.begin(), all.end(), [&](const auto& p) { return p.get() == item; }) -
+                               all.begin());
   }
 
   // Deletes the item at `at` from the table and, when that succeeds, from the list (later items
@@ -174,6 +193,7 @@ class Collection {
   HRESULT Erase(size_t at) {
     auto& all = items_.items();
     if (FAILED(all[at]->Clear())) return E_FAIL;
+    index_.Remove(all[at].get());
     all.erase(all.begin() + static_cast<std::ptrdiff_t>(at));
     return S_OK;
   }
@@ -185,10 +205,26 @@ class Collection {
     *out = nullptr;
     ASSIGN_OR_RETURN(com::ComPtr<Item> item, NewItem());
     RETURN_IF_FAILED(item->put_Name(name));
-    items_.items().push_back(item);
-    *out = item.get();
+    return Append(std::move(item), out);
+  }
+
+  // Lists a new item (made by the collection's class, bound to its database) at the end and hands
+  // it out; for collections whose Add sets another field than Name.
+  template <class I>
+  HRESULT Append(com::ComPtr<Item> item, I** out) {
+    index_.Append(item.get());
+    items_.items().push_back(std::move(item));
+    *out = items_.items().back().get();
     (*out)->AddRef();
     return S_OK;
+  }
+
+  // A new item bound to the collection's database, not listed yet.
+  com::Expected<com::ComPtr<Item>> NewItem() const {
+    auto item = com::CreateObject<Item>();
+    if (!item) return com::Fail{Error(E_FAIL, "an item cannot be made")};
+    RETURN_IF_FAILED((*item)->Init(db_.get()));
+    return item;
   }
 
   // Init: binds to `db` and loads every row of Traits::kStatements.select, in the statement's
@@ -198,6 +234,7 @@ class Collection {
     static_assert(Traits::kStatements.select != nullptr, "the entity has no load statement");
     if (!db) return Error(E_POINTER, "no database object was given");
     db_ = com::ComPtr<IUnknown>(db);
+    index_.Clear();
     items_.items().clear();
     std::vector<com::ComPtr<Item>> loaded;
     const HRESULT hr = Walk(Traits::kStatements.select, [&](CRecordset& rs) -> HRESULT {
@@ -207,6 +244,7 @@ class Collection {
       return S_OK;
     });
     if (FAILED(hr)) return hr;
+    index_.Rebuild(loaded);
     items_.items() = std::move(loaded);
     return S_OK;
   }
@@ -219,8 +257,10 @@ class Collection {
     return Walk(Traits::kStatements.reload, [&](CRecordset& rs) -> HRESULT {
       std::string key;
       if (!Item::RowKey(rs, &key)) return S_OK;
-      const std::optional<size_t> at = Find([&](const Item& item) { return item.name().utf8() == key; });
-      if (at) items_.items()[*at]->LoadRow(rs, RowLoad::kReload);
+      Item* item = index_.First(key);
+      if (!item) return S_OK;
+      item->LoadRow(rs, RowLoad::kReload);
+      index_.Renamed(item);  // a row may spell the name otherwise than the item held it
       return S_OK;
     });
   }
@@ -266,6 +306,7 @@ class Collection {
       SetErrorInfo(0, why.get());
       return hr;
     }
+    index_.Rebuild(loaded);
     items_.items() = std::move(loaded);
     return S_OK;
   }
@@ -301,13 +342,6 @@ class Collection {
   HRESULT Error(HRESULT hr, std::string_view what) const { return com::ReportError(hr, Traits::kSource, what); }
 
  private:
-  // A new item bound to the collection's database.
-  com::Expected<com::ComPtr<Item>> NewItem() const {
-    auto item = com::CreateObject<Item>();
-    if (!item) return com::Fail{Error(E_FAIL, "an item cannot be made")};
-    RETURN_IF_FAILED((*item)->Init(db_.get()));
-    return item;
-  }
 
   com::Expected<com::ComPtr<IQVADataBase>> Database() const { return BoundDatabase(db_.get(), Traits::kSource); }
 
@@ -335,6 +369,8 @@ class Collection {
 
   ItemList<Item> items_;
   com::ComPtr<IUnknown> db_;
+  // Declared after items_, so it unlists the items before they are released.
+  NameIndex<Item> index_;
 };
 
 }  // namespace qva

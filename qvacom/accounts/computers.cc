@@ -19,7 +19,7 @@ constexpr std::string_view kSource = "QVA.Computer.1";
 
 #define QVA_COMPUTER_PROPERTY(Type, Prop)                                                                     \
   HRESULT CQVAComputer::get_##Prop(Type* pVal) { return ::qva::settings::GetValue(computer_.Prop, pVal); }    \
-  HRESULT CQVAComputer::put_##Prop(Type newVal) { return ::qva::settings::PutValue(computer_.Prop, newVal); } \
+  HRESULT CQVAComputer::put_##Prop(Type newVal) { return AfterPut(::qva::settings::PutValue(computer_.Prop, newVal), &computer_.Prop, &computer_.IP); } \
   static_assert(true, "")
 
 QVA_COMPUTER_PROPERTY(BSTR, Name);
@@ -123,15 +123,9 @@ HRESULT CQVAComputer::WriteElement(IXMLDOMNode* element) const {
 HRESULT CQVAComputers::Add(BSTR IP, IQVAComputer** pVal) {
   if (!pVal) return E_POINTER;
   *pVal = nullptr;
-  auto made = com::CreateObject<CQVAComputer>();
-  if (!made) return computers_.Error(E_FAIL, "an item cannot be made");
-  com::ComPtr<CQVAComputer> computer = *made;
-  RETURN_IF_FAILED(computer->Init(computers_.database()));
+  ASSIGN_OR_RETURN(com::ComPtr<CQVAComputer> computer, computers_.NewItem());
   RETURN_IF_FAILED(computer->put_IP(IP));
-  computers_.items().items().push_back(computer);
-  *pVal = computer.get();
-  (*pVal)->AddRef();
-  return S_OK;
+  return computers_.Append(std::move(computer), pVal);
 }
 
 HRESULT CQVAComputers::get_Count(LONG* pVal) { return computers_.Count(pVal); }

@@ -35,7 +35,7 @@ struct ComputerFields {
   HRESULT STDMETHODCALLTYPE get_##Prop(Type* pVal) override; \
   HRESULT STDMETHODCALLTYPE put_##Prop(Type newVal) override
 
-class CQVAComputer : public AccountMembers<IQVAComputer> {
+class CQVAComputer : public AccountMembers<IQVAComputer>, public ListedItem {
  public:
   QVA_COMPUTER_PROPERTY(BSTR, Name);
   QVA_COMPUTER_PROPERTY(BSTR, IP);

@@ -19,7 +19,7 @@ constexpr std::string_view kSource = "QVA.Dep.1";
 
 #define QVA_DEP_PROPERTY(Type, Prop)                                                                \
   HRESULT CQVADep::get_##Prop(Type* pVal) { return ::qva::settings::GetValue(dep_.Prop, pVal); }    \
-  HRESULT CQVADep::put_##Prop(Type newVal) { return ::qva::settings::PutValue(dep_.Prop, newVal); } \
+  HRESULT CQVADep::put_##Prop(Type newVal) { return AfterPut(::qva::settings::PutValue(dep_.Prop, newVal), &dep_.Prop, &dep_.Name); } \
   static_assert(true, "")
 
 QVA_DEP_PROPERTY(BSTR, Name);

@@ -29,7 +29,7 @@ struct DepFields {
   LONG AdsType = 0;
 };
 
-class CQVADep : public AccountDefaultMembers<IQVADep> {
+class CQVADep : public AccountDefaultMembers<IQVADep>, public ListedItem {
  public:
   HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override;
   HRESULT STDMETHODCALLTYPE put_Name(BSTR newVal) override;

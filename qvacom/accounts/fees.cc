@@ -21,7 +21,7 @@ std::string DayKey(DATE date) { return sql::FormatDate(date, "%y%m%d"); }
 // ---- CQVAFee ----
 
 HRESULT CQVAFee::get_Name(BSTR* pVal) { return settings::GetValue(name_, pVal); }
-HRESULT CQVAFee::put_Name(BSTR newVal) { return settings::PutValue(name_, newVal); }
+HRESULT CQVAFee::put_Name(BSTR newVal) { return AfterPut(settings::PutValue(name_, newVal), &name_, &name_); }
 HRESULT CQVAFee::get_Date(DATE* pVal) { return settings::GetValue(date_, pVal); }
 HRESULT CQVAFee::put_Date(DATE newVal) { return settings::PutValue(date_, newVal); }
 HRESULT CQVAFee::get_FeeAdd(double* pVal) { return settings::GetValue(fee_add_, pVal); }
@@ -123,10 +123,9 @@ HRESULT CQVAFees::Item(BSTR Name, DATE Date, IQVAFee** pVal) {
   if (day.empty()) return com::ReportError(E_FAIL, kCollectionSource, "the date is not a calendar day");
   return std::visit(
       [&](const auto& fees) -> HRESULT {
-        const auto at =
-            fees.Find([&](const CQVAFee& fee) { return fee.name().utf8() == name && DayKey(fee.date()) == day; });
-        if (!at) return fees.Error(E_FAIL, "no fee of " + name + " is booked on that day");
-        *pVal = fees.items().items()[*at].get();
+        CQVAFee* fee = fees.NamedWhere(name, [&](const CQVAFee& f) { return DayKey(f.date()) == day; });
+        if (!fee) return fees.Error(E_FAIL, "no fee of " + name + " is booked on that day");
+        *pVal = fee;
         (*pVal)->AddRef();
         return S_OK;
       },

@@ -33,7 +33,7 @@ class CRecordset;
 // Whether `type` names one of the four fee tables.
 constexpr bool IsFeeType(LONG type) { return type >= qvaUserFee && type <= qvaGroupFee; }
 
-class CQVAFee : public com::Dispatch<IQVAFee> {
+class CQVAFee : public com::Dispatch<IQVAFee>, public ListedItem {
  public:
   HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override;
   HRESULT STDMETHODCALLTYPE put_Name(BSTR newVal) override;

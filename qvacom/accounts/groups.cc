@@ -19,7 +19,7 @@ constexpr std::string_view kSource = "QVA.Group.1";
 
 #define QVA_GROUP_PROPERTY(Type, Prop)                                                                  \
   HRESULT CQVAGroup::get_##Prop(Type* pVal) { return ::qva::settings::GetValue(group_.Prop, pVal); }    \
-  HRESULT CQVAGroup::put_##Prop(Type newVal) { return ::qva::settings::PutValue(group_.Prop, newVal); } \
+  HRESULT CQVAGroup::put_##Prop(Type newVal) { return AfterPut(::qva::settings::PutValue(group_.Prop, newVal), &group_.Prop, &group_.Name); } \
   static_assert(true, "")
 
 QVA_GROUP_PROPERTY(BSTR, Name);

@@ -30,7 +30,7 @@ struct GroupFields {
   LONG AdsType = 0;
 };
 
-class CQVAGroup : public AccountDefaultMembers<IQVAGroup> {
+class CQVAGroup : public AccountDefaultMembers<IQVAGroup>, public ListedItem {
  public:
   HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override;
   HRESULT STDMETHODCALLTYPE put_Name(BSTR newVal) override;

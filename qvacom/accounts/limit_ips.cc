@@ -26,7 +26,7 @@ double AddressNumber(std::string_view address) {
 // ---- CQVALimitIP ----
 
 HRESULT CQVALimitIP::get_Name(BSTR* pVal) { return settings::GetValue(name_, pVal); }
-HRESULT CQVALimitIP::put_Name(BSTR newVal) { return settings::PutValue(name_, newVal); }
+HRESULT CQVALimitIP::put_Name(BSTR newVal) { return AfterPut(settings::PutValue(name_, newVal), &name_, &name_); }
 HRESULT CQVALimitIP::get_StartIP(BSTR* pVal) { return settings::GetValue(start_ip_, pVal); }
 HRESULT CQVALimitIP::put_StartIP(BSTR newVal) { return settings::PutValue(start_ip_, newVal); }
 HRESULT CQVALimitIP::get_EndIP(BSTR* pVal) { return settings::GetValue(end_ip_, pVal); }
@@ -96,32 +96,29 @@ HRESULT CQVALimitIPs::Index(VARIANT v, IQVALimitIP** pVal) { return ranges_.Inde
 HRESULT CQVALimitIPs::LoadXML(IUnknown* pDocument) { return ranges_.LoadXML(pDocument); }
 HRESULT CQVALimitIPs::SaveXML(IUnknown* pDocument) { return ranges_.SaveXML(pDocument); }
 
+// The first range, in list order, of exactly that name and those two address texts; or null.
+CQVALimitIP* CQVALimitIPs::Range(BSTR Name, BSTR Start, BSTR End) const {
+  return ranges_.NamedWhere(com::BstrToUtf8(Name), [&](const CQVALimitIP& range) {
+    return settings::SameBstr(range.name().get(), Name) && settings::SameBstr(range.start_ip().get(), Start) &&
+           settings::SameBstr(range.end_ip().get(), End);
+  });
+}
+
 HRESULT CQVALimitIPs::Exists(BSTR Name, BSTR Start, BSTR End, VARIANT_BOOL* pVal) {
   if (!pVal) return E_POINTER;
-  const bool found = ranges_
-                         .Find([&](const CQVALimitIP& range) {
-                           return settings::SameBstr(range.name().get(), Name) &&
-                                  settings::SameBstr(range.start_ip().get(), Start) &&
-                                  settings::SameBstr(range.end_ip().get(), End);
-                         })
-                         .has_value();
-  *pVal = found ? 1 : 0;
+  *pVal = Range(Name, Start, End) ? 1 : 0;
   return S_OK;
 }
 
 HRESULT CQVALimitIPs::Remove(BSTR Name, BSTR Start, BSTR End) {
-  const std::optional<size_t> at = ranges_.Find([&](const CQVALimitIP& range) {
-    return settings::SameBstr(range.name().get(), Name) && settings::SameBstr(range.start_ip().get(), Start) &&
-           settings::SameBstr(range.end_ip().get(), End);
-  });
-  if (!at) return ranges_.Error(E_FAIL, "no range of " + com::BstrToUtf8(Name) + " has those addresses");
-  return ranges_.Erase(*at);
+  CQVALimitIP* range = Range(Name, Start, End);
+  if (!range) return ranges_.Error(E_FAIL, "no range of " + com::BstrToUtf8(Name) + " has those addresses");
+  return ranges_.Erase(ranges_.PositionOf(range));
 }
 
 HRESULT CQVALimitIPs::RemoveAll(BSTR Name) {
-  const auto of_name = [&](const CQVALimitIP& range) { return settings::SameBstr(range.name().get(), Name); };
-  for (std::optional<size_t> at = ranges_.Find(of_name); at; at = ranges_.Find(of_name))
-    RETURN_IF_FAILED(ranges_.Erase(*at));
+  for (CQVALimitIP* range = ranges_.Named(Name); range; range = ranges_.Named(Name))
+    RETURN_IF_FAILED(ranges_.Erase(ranges_.PositionOf(range)));
   return S_OK;
 }
 

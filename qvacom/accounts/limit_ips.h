@@ -31,7 +31,7 @@ class CRecordset;
 // (read as "%d.%d.%d.%d" reads them), and a null text, give 0.
 double AddressNumber(std::string_view address);
 
-class CQVALimitIP : public com::Dispatch<IQVALimitIP> {
+class CQVALimitIP : public com::Dispatch<IQVALimitIP>, public ListedItem {
  public:
   HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override;
   HRESULT STDMETHODCALLTYPE put_Name(BSTR newVal) override;
@@ -89,6 +89,8 @@ class CQVALimitIPs : public com::Dispatch<IQVALimitIPs> {
   const Collection<LimitIPsTraits>& ranges() const { return ranges_; }
 
  private:
+  CQVALimitIP* Range(BSTR Name, BSTR Start, BSTR End) const;
+
   Collection<LimitIPsTraits> ranges_;
 };
 

@@ -20,7 +20,7 @@ constexpr std::string_view kSource = "QVA.User.1";
 
 #define QVA_USER_PROPERTY(Type, Prop)                                                                 \
   HRESULT CQVAUser::get_##Prop(Type* pVal) { return ::qva::settings::GetValue(user_.Prop, pVal); }    \
-  HRESULT CQVAUser::put_##Prop(Type newVal) { return ::qva::settings::PutValue(user_.Prop, newVal); } \
+  HRESULT CQVAUser::put_##Prop(Type newVal) { return AfterPut(::qva::settings::PutValue(user_.Prop, newVal), &user_.Prop, &user_.Name); } \
   static_assert(true, "")
 
 QVA_USER_PROPERTY(BSTR, Name);

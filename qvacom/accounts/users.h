@@ -36,7 +36,7 @@ struct UserFields {
   HRESULT STDMETHODCALLTYPE get_##Prop(Type* pVal) override; \
   HRESULT STDMETHODCALLTYPE put_##Prop(Type newVal) override
 
-class CQVAUser : public AccountMembers<IQVAUser> {
+class CQVAUser : public AccountMembers<IQVAUser>, public ListedItem {
  public:
   QVA_USER_PROPERTY(BSTR, Name);
   // The object's current reference count.

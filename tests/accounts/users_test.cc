@@ -39,6 +39,26 @@ class UsersTest : public CollectionContract<UsersKind> {
   }
 };
 
+// Item answers for a name changed through the property put, the first such user in list
+// order winning, and no longer for the old name.
+TEST_F(UsersTest, ItemFollowsARenameThroughThePut) {
+  Insert("Name, FullName", "'ann', 'A'");
+  Insert("Name, FullName", "'bea', 'B'");
+  auto users = Load(db_);
+  com::ComPtr<IQVAUser> ann, bea, found;
+  ASSERT_EQ(users->Item(com::Variant::Str("ann"), ann.put()), S_OK);
+  ASSERT_EQ(users->Item(com::Variant::Str("bea"), bea.put()), S_OK);
+  EXPECT_EQ(ann->put_Name(com::Bstr("bea").get()), S_OK);
+  EXPECT_EQ(users->Item(com::Variant::Str("bea"), found.put()), S_OK);
+  EXPECT_EQ(found.get(), ann.get());
+  EXPECT_EQ(users->Item(com::Variant::Str("ann"), found.put()), E_FAIL);
+  VARIANT_BOOL exists = 0;
+  EXPECT_EQ(users->Exists(com::Bstr("ann").get(), &exists), S_FALSE);
+  EXPECT_EQ(users->Remove(com::Variant::Str("bea")), S_OK);  // the renamed one: its Clear deletes "bea"
+  EXPECT_EQ(users->Item(com::Variant::Str("bea"), found.put()), S_OK);
+  EXPECT_EQ(found.get(), bea.get());
+}
+
 TEST_F(UsersTest, LoadLowerCasesNamesAndDefaultsRemarks) {
   struct Case {
     const char* name;
