@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "platform/com/com_error.h"
@@ -321,7 +322,9 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
 
   std::unique_ptr<Cursor> Execute(std::string_view utf8_sql, int timeout_seconds) override {
     sqlite3_busy_timeout(db_, BusyMilliseconds(timeout_seconds));
-    const std::string sql = RewriteDateLiterals(utf8_sql);
+    std::string_view own;
+    if (NestedTransaction(utf8_sql, &own)) return nullptr;
+    const std::string sql = RewriteDateLiterals(own.empty() ? utf8_sql : own);
     const char* next = sql.c_str();
     while (!OnlySeparatorsLeft(next)) {
       sqlite3_stmt* stmt = nullptr;
@@ -352,10 +355,90 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
   }
 
  private:
+  // Transactions nest as SQL Server's do (@@TRANCOUNT), so code that opens its own transaction can
+  // run inside a caller's: BEGIN inside a transaction only counts, COMMIT commits when it closes
+  // the outermost one, ROLLBACK rolls back everything. True when `sql` was an inner BEGIN or
+  // COMMIT, done by counting; otherwise *own is the engine's statement for a transaction
+  // statement, or empty for any other text.
+  bool NestedTransaction(std::string_view sql, std::string_view* own) {
+    if (sqlite3_get_autocommit(db_)) depth_ = 0;  // nothing open (an error may have rolled it back)
+    switch (TransactionVerbOf(sql)) {
+      case TransactionVerb::kNone:
+        return false;
+      case TransactionVerb::kBegin:
+        if (depth_ > 0) return ++depth_, true;
+        *own = "BEGIN";
+        depth_ = 1;
+        return false;
+      case TransactionVerb::kCommit:
+        if (depth_ > 1) return --depth_, true;
+        *own = "COMMIT";
+        depth_ = 0;
+        return false;
+      case TransactionVerb::kRollback:
+        *own = "ROLLBACK";
+        depth_ = 0;
+        return false;
+    }
+    return false;
+  }
+
   sqlite3* db_;
+  int depth_ = 0;  // transactions opened and not closed, counting the inner ones
 };
 
 }  // namespace
+
+TransactionVerb TransactionVerbOf(std::string_view sql) {
+  std::vector<std::string> words;
+  std::string word;
+  for (const char c : sql) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ';') {
+      if (!word.empty()) words.push_back(std::exchange(word, {}));
+      continue;
+    }
+    if (words.size() >= 2) return TransactionVerb::kNone;  // a transaction name or more words
+    word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  if (words.empty() || words.size() > 2) return TransactionVerb::kNone;
+  if (words.size() == 2 && words[1] != "TRANSACTION" && words[1] != "TRAN" && words[1] != "WORK")
+    return TransactionVerb::kNone;
+  if (words[0] == "BEGIN") return words.size() == 2 && words[1] == "WORK" ? TransactionVerb::kNone : TransactionVerb::kBegin;
+  if (words[0] == "COMMIT" || words[0] == "END") return TransactionVerb::kCommit;
+  if (words[0] == "ROLLBACK") return TransactionVerb::kRollback;
+  return TransactionVerb::kNone;
+}
+
+std::string CanonicalDateText(std::string_view literal) {
+  // Reads 1 to `digits` digits at `at` into *out.
+  size_t at = 0;
+  const auto number = [&](int digits, int* out) {
+    size_t n = 0;
+    *out = 0;
+    while (at < literal.size() && n < static_cast<size_t>(digits) && literal[at] >= '0' && literal[at] <= '9') {
+      *out = *out * 10 + (literal[at++] - '0');
+      ++n;
+    }
+    return n > 0;
+  };
+  const auto sign = [&](char c) { return at < literal.size() && literal[at] == c ? (++at, true) : false; };
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+  const bool ymd = number(4, &y) && sign('-') && number(2, &mo) && sign('-') && number(2, &d);
+  if (!ymd) {
+    at = 0;
+    if (!(number(2, &mo) && sign('/') && number(2, &d) && sign('/') && number(4, &y))) return std::string(literal);
+  }
+  if (sign(' ')) {
+    if (!(number(2, &h) && sign(':') && number(2, &mi))) return std::string(literal);
+    if (sign(':') && !number(2, &sec)) return std::string(literal);
+  }
+  if (at != literal.size() || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 59)
+    return std::string(literal);
+  char out[32];
+  std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
+  return out;
+}
 
 std::string RewriteDateLiterals(std::string_view sql) {
   std::string out;
@@ -389,7 +472,7 @@ std::string RewriteDateLiterals(std::string_view sql) {
         continue;
       }
       out += '\'';
-      out.append(sql.substr(i + 1, close - i - 1));
+      out.append(CanonicalDateText(sql.substr(i + 1, close - i - 1)));
       out += '\'';
       i = close + 1;
     } else {

@@ -439,12 +439,17 @@ class ConnectionObject : public com::Dispatch<_Connection, IAdoConnectionSelf> {
     std::unique_ptr<Cursor> cursor;
     try {
       cursor = procedure ? session_->CallProcedure(sql, timeout_seconds) : session_->Execute(sql, timeout_seconds);
-    } catch (const com::ComError&) {
+    } catch (const com::ComError& as_statement) {
       // ADO tries a text of unknown type as a statement and then as a table name: "Computers"
-      // opens the table, while "COMMIT" stays a statement.
+      // opens the table. When it is no table either ("COMMIT" with nothing to commit), the
+      // statement's own error is the one that explains it.
       const bool unknown = command_type == adCmdUnknown || command_type == adCmdUnspecified;
       if (!unknown || !IsBareTableName(text)) throw;
-      return Run(text, adCmdTable, timeout_seconds, no_records, cursor_type, location, into, source);
+      try {
+        return Run(text, adCmdTable, timeout_seconds, no_records, cursor_type, location, into, source);
+      } catch (const com::ComError&) {
+        throw as_statement;
+      }
     }
     if (no_records) {
       if (cursor) {

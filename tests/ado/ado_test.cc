@@ -246,8 +246,12 @@ TEST(JetDateLiterals, NumberSignsOutsideQuotedTextBecomeQuotes) {
     const char* in;
     const char* out;
   } const cases[] = {
-      {"Date >= #2011-08-01# AND Date <= #2011-08-05#", "Date >= '2011-08-01' AND Date <= '2011-08-05'"},
+      {"Date >= #2011-08-01# AND Date <= #2011-08-05#",
+       "Date >= '2011-08-01 00:00:00' AND Date <= '2011-08-05 00:00:00'"},
       {"LastTime = #2011-08-01 10:00:00#", "LastTime = '2011-08-01 10:00:00'"},
+      {"D = #8/5/2011# OR D = #2011-8-5 7:05#", "D = '2011-08-05 00:00:00' OR D = '2011-08-05 07:05:00'"},
+      {"D = #2011-08-05x# OR D = #2011-13-01# OR D = #2011-08-05 25:00#",
+       "D = '2011-08-05x' OR D = '2011-13-01' OR D = '2011-08-05 25:00'"},  // not dates: as written
       {"Name = '#tag#'", "Name = '#tag#'"},
       {"Name = 'it''s #1#' OR Id = #2#", "Name = 'it''s #1#' OR Id = '2'"},
       {"[a#b] = #3#", "[a#b] = '3'"},
@@ -260,9 +264,50 @@ TEST(JetDateLiterals, NumberSignsOutsideQuotedTextBecomeQuotes) {
 TEST_F(JetTest, DateLiteralsSelectRowsAndNumberSignsInTextStay) {
   Exec("INSERT INTO T (Id, Name, LastTime) VALUES (1, '#tag#', #2011-08-01 10:00:00#)");
   Exec("INSERT INTO T (Id, Name, LastTime) VALUES (2, 'b', #2011-08-06 00:00:00#)");
-  EXPECT_EQ(Count("LastTime >= #2011-08-01# AND LastTime <= #2011-08-05#"), 1u);
+  Exec("INSERT INTO T (Id, Name, LastTime) VALUES (3, 'c', #2011-08-05#)");
+  // The row stamped at midnight of the last day is inside the range, as on the server.
+  EXPECT_EQ(Count("LastTime >= #2011-08-01# AND LastTime <= #2011-08-05#"), 2u);
   auto rs = Query("SELECT Name FROM T WHERE Id = 1");
   EXPECT_EQ(com::BstrToUtf8(Value(rs.get(), u"Name").bstrVal), "#tag#");
+}
+
+// Transactions nest as on the server: an inner BEGIN and COMMIT only count, a ROLLBACK at any
+// depth undoes everything, and a COMMIT with nothing open fails.
+TEST_F(JetTest, TransactionsNestAsTheServersDo) {
+  struct Case {
+    std::vector<const char*> statements;  // 'I' inserts a row
+    HRESULT last;                         // the last statement's result
+    size_t rows;
+  } const cases[] = {
+      {{"BEGIN TRANSACTION", "I", "begin tran", "I", "COMMIT", "COMMIT"}, S_OK, 2},
+      {{"BEGIN TRANSACTION", "I", "BEGIN TRANSACTION", "I", "ROLLBACK", "COMMIT"}, E_FAIL, 0},
+      {{"BEGIN TRANSACTION", "BEGIN TRANSACTION", "I", "COMMIT", "ROLLBACK"}, S_OK, 0},
+      {{"BEGIN", "I", "COMMIT TRANSACTION", "I"}, S_OK, 2},
+      {{"COMMIT"}, E_FAIL, 0},
+  };
+  for (const Case& c : cases) {
+    Exec("DELETE FROM T");
+    HRESULT hr = S_OK;
+    for (const char* statement : c.statements) {
+      const std::string sql = std::string_view(statement) == "I" ? "INSERT INTO T (Id) VALUES (1)" : statement;
+      hr = conn_->Execute(Bstr(sql).get(), Variant(), adExecuteNoRecords, nullptr);
+      if (FAILED(hr)) EXPECT_NE(TakeError().description.find("no transaction"), std::string::npos) << sql;
+    }
+    EXPECT_EQ(hr, c.last) << c.statements.front();
+    EXPECT_EQ(Count("1 = 1"), c.rows);
+  }
+  struct Verb {
+    const char* text;
+    ado::jet::TransactionVerb verb;
+  } const verbs[] = {
+      {" Begin  Transaction ;", ado::jet::TransactionVerb::kBegin},
+      {"COMMIT WORK", ado::jet::TransactionVerb::kCommit},
+      {"rollback tran", ado::jet::TransactionVerb::kRollback},
+      {"BEGIN TRANSACTION named", ado::jet::TransactionVerb::kNone},
+      {"BEGIN IMMEDIATE", ado::jet::TransactionVerb::kNone},
+      {"COMMITTED", ado::jet::TransactionVerb::kNone},
+  };
+  for (const Verb& v : verbs) EXPECT_EQ(ado::jet::TransactionVerbOf(v.text), v.verb) << v.text;
 }
 
 TEST_F(JetTest, CollationIgnoresCaseButNotAccents) {
