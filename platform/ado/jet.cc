@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 
+#include "platform/ado/jet_parameters.h"
 #include "platform/com/com_error.h"
 #include "platform/com/date.h"
 #include "platform/com/text.h"
@@ -313,7 +315,10 @@ bool OnlySeparatorsLeft(const char* tail) {
 class JetSession final : public Session, public std::enable_shared_from_this<JetSession> {
  public:
   explicit JetSession(sqlite3* db) : db_(db) {}
-  ~JetSession() override { sqlite3_close_v2(db_); }
+  ~JetSession() override {
+    ForgetShapes();
+    sqlite3_close_v2(db_);
+  }
 
   // The embedded engine keeps no procedures (a Jet file's saved queries have no counterpart).
   std::unique_ptr<Cursor> CallProcedure(std::string_view, int) override {
@@ -325,6 +330,7 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
     std::string_view own;
     if (NestedTransaction(utf8_sql, &own)) return nullptr;
     const std::string sql = RewriteDateLiterals(own.empty() ? utf8_sql : own);
+    if (RunByShape(sql)) return nullptr;
     const char* next = sql.c_str();
     while (!OnlySeparatorsLeft(next)) {
       sqlite3_stmt* stmt = nullptr;
@@ -383,7 +389,62 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
     return false;
   }
 
+  // Runs a data statement through the compiled statement of its shape (jet_parameters.h). False
+  // when the text is not one to parameterise or its shape does not compile (then the text runs as
+  // written and its own error is reported); raises the engine's error when the statement fails.
+  bool RunByShape(const std::string& sql) {
+    if (!Parameterize(sql, &parameterized_)) return false;
+    sqlite3_stmt* stmt = Shape(parameterized_.shape);
+    if (!stmt || sqlite3_bind_parameter_count(stmt) != static_cast<int>(parameterized_.values.size())) return false;
+    for (size_t i = 0; i < parameterized_.values.size(); ++i) {
+      const int at = static_cast<int>(i) + 1;
+      const Literal& value = parameterized_.values[i];
+      int rc = SQLITE_OK;
+      if (const auto* text = std::get_if<std::string>(&value))
+        rc = sqlite3_bind_text(stmt, at, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+      else if (const auto* whole = std::get_if<int64_t>(&value))
+        rc = sqlite3_bind_int64(stmt, at, *whole);
+      else
+        rc = sqlite3_bind_double(stmt, at, std::get<double>(value));
+      if (rc != SQLITE_OK) {
+        sqlite3_clear_bindings(stmt);
+        return false;
+      }
+    }
+    const int rc = sqlite3_step(stmt);
+    std::string failure = rc == SQLITE_DONE || rc == SQLITE_ROW ? std::string() : sqlite3_errmsg(db_);
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    if (!failure.empty()) Raise(std::move(failure));
+    return true;
+  }
+
+  // The compiled statement of a shape, compiled on first use; null when it does not compile.
+  sqlite3_stmt* Shape(const std::string& shape) {
+    if (const auto found = shapes_.find(shape); found != shapes_.end()) return found->second;
+    // Statements of few shapes repeat; a bound keeps an unusual stream of shapes from piling up.
+    if (shapes_.size() >= kMaxShapes) ForgetShapes();
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db_, shape.c_str(), static_cast<int>(shape.size() + 1), SQLITE_PREPARE_PERSISTENT, &stmt,
+                           nullptr) != SQLITE_OK ||
+        !stmt) {
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+    shapes_.emplace(shape, stmt);
+    return stmt;
+  }
+
+  void ForgetShapes() {
+    for (auto& [shape, stmt] : shapes_) sqlite3_finalize(stmt);
+    shapes_.clear();
+  }
+
+  static constexpr size_t kMaxShapes = 64;
+
   sqlite3* db_;
+  std::unordered_map<std::string, sqlite3_stmt*> shapes_;
+  ParameterizedStatement parameterized_;  // reused, to keep its buffers
   int depth_ = 0;  // transactions opened and not closed, counting the inner ones
 };
 

@@ -100,9 +100,23 @@ int CompareCodePoints(std::u16string_view a, std::u16string_view b) {
 
 std::u16string Fold(std::u16string_view s) { return Piecewise<std::u16string>(s, Utf16PieceLength, FoldPiece); }
 
+// Most texts that cross (names, numbers, dates, statements) are ASCII: widen or narrow them
+// unit by unit, without ICU and without over-allocating.
+bool IsAscii(std::string_view s) {
+  for (const char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+bool IsAscii(std::u16string_view s) {
+  for (const char16_t c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::u16string(utf8.begin(), utf8.end());
   return Piecewise<std::u16string>(utf8, Utf8PieceLength, [](std::string_view piece, std::u16string* out) {
     const size_t start = out->size();
     out->resize(start + piece.size());  // never more UTF-16 units than UTF-8 bytes
@@ -116,6 +130,11 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
+  if (IsAscii(utf16)) {
+    std::string out(utf16.size(), '\0');
+    std::transform(utf16.begin(), utf16.end(), out.begin(), [](char16_t c) { return static_cast<char>(c); });
+    return out;
+  }
   return Piecewise<std::string>(utf16, Utf16PieceLength, [](std::u16string_view piece, std::string* out) {
     const size_t start = out->size();
     out->resize(start + piece.size() * 3);  // never more than 3 bytes per UTF-16 unit

@@ -79,7 +79,7 @@ HRESULT ValueArgument(const VARIANT& value, std::string* utf8) {
 
 xmlAttrPtr FindAttribute(xmlNodePtr element, const std::string& name) {
   for (xmlAttrPtr a = element->properties; a; a = a->next) {
-    if (QualifiedName(reinterpret_cast<xmlNodePtr>(a)) == name) return a;
+    if (HasQualifiedName(reinterpret_cast<xmlNodePtr>(a), name)) return a;
   }
   return nullptr;
 }
@@ -95,7 +95,7 @@ xmlNodePtr SelectPath(xmlNodePtr from, const std::vector<std::string>& steps, si
   if (i == steps.size()) return from;
   if (steps[i] == ".") return SelectPath(from, steps, i + 1);
   for (xmlNodePtr c = Children(from); c; c = c->next) {
-    if (c->type != XML_ELEMENT_NODE || (steps[i] != "*" && QualifiedName(c) != steps[i])) continue;
+    if (c->type != XML_ELEMENT_NODE || (steps[i] != "*" && !HasQualifiedName(c, steps[i]))) continue;
     if (xmlNodePtr found = SelectPath(c, steps, i + 1)) return found;
   }
   return nullptr;

@@ -275,6 +275,15 @@ std::string QualifiedName(xmlNodePtr node) {
   return name;
 }
 
+bool HasQualifiedName(xmlNodePtr node, std::string_view name) {
+  const xmlNs* ns = node->type == XML_ATTRIBUTE_NODE ? reinterpret_cast<xmlAttrPtr>(node)->ns : node->ns;
+  const std::string_view local = node->name ? reinterpret_cast<const char*>(node->name) : "";
+  if (!(ns && ns->prefix)) return local == name;
+  const std::string_view prefix = reinterpret_cast<const char*>(ns->prefix);
+  return name.size() == prefix.size() + 1 + local.size() && name.starts_with(prefix) && name[prefix.size()] == ':' &&
+         name.ends_with(local);
+}
+
 bool IsXmlText(std::u16string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];

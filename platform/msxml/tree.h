@@ -58,6 +58,8 @@ void Detach(Tree& tree, xmlNodePtr child);
 void SetAttributeText(xmlAttrPtr attr, const std::string& utf8);
 // Qualified name of an element or attribute: "prefix:local" or "local".
 std::string QualifiedName(xmlNodePtr node);
+// QualifiedName(node) == name, without building the name.
+bool HasQualifiedName(xmlNodePtr node, std::string_view name);
 
 // True when every character may stand in XML 1.0 text: no NUL, no C0 control but tab, CR, LF,
 // no unpaired surrogate, no U+FFFE/U+FFFF. Text that fails would make a file that cannot be read.

@@ -140,8 +140,13 @@ class Collection {
   HRESULT Lookup(const VARIANT& name, I** out) const {
     if (!out) return E_POINTER;
     *out = nullptr;
-    ASSIGN_OR_RETURN(const com::Bstr wanted, settings::NameArgument(name, Traits::kSource));
-    const std::string text = wanted.utf8();
+    std::string text;
+    if (V_VT(&name) == VT_BSTR) {
+      text = com::BstrToUtf8(V_BSTR(&name));  // the usual case, without a copy of the BSTR
+    } else {
+      ASSIGN_OR_RETURN(const com::Bstr wanted, settings::NameArgument(name, Traits::kSource));
+      text = wanted.utf8();
+    }
     Item* item = index_.First(text);
     if (!item) return Error(E_FAIL, "no item is named " + text);
     *out = item;

@@ -57,6 +57,29 @@ DATE NextPeriodDate(DATE from, LONG period) {
   return date ? *date : 0.0;
 }
 
+namespace {
+
+// The DATE of the local calendar time `t` when its fields are in range and that time exists in the
+// local time zone (not skipped by a change to summer time); -1e300 otherwise.
+DATE ExistingLocalTime(const tm& t) {
+  if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour < 0 || t.tm_hour > 23 ||
+      t.tm_min < 0 || t.tm_min > 59 || t.tm_sec < 0 || t.tm_sec > 59)
+    return -1e300;
+  tm fields = t;
+  const time_t as_utc = timegm(&fields);  // also normalises: 31 April reads as 1 May
+  if (fields.tm_mday != t.tm_mday || fields.tm_mon != t.tm_mon) return -1e300;
+  tm local{};
+  if (!localtime_r(&as_utc, &local)) return -1e300;
+  const time_t when = as_utc - local.tm_gmtoff;
+  if (!localtime_r(&when, &local)) return -1e300;
+  if (local.tm_year != t.tm_year || local.tm_mon != t.tm_mon || local.tm_mday != t.tm_mday ||
+      local.tm_hour != t.tm_hour || local.tm_min != t.tm_min || local.tm_sec != t.tm_sec)
+    return -1e300;  // near a change of the offset: let mktime decide
+  return FromTm(local);
+}
+
+}  // namespace
+
 DateWithStatus ParseAccountDate(std::string_view text, std::string_view format, bool to_utc) {
   int year = 1901, month = 2, day = 1, hour = 0, minute = 0, second = 0;
   size_t pos = 0;
@@ -106,6 +129,13 @@ DateWithStatus ParseAccountDate(std::string_view text, std::string_view format, 
   t.tm_min = minute;
   t.tm_sec = second;
   t.tm_isdst = -1;
+  if (!to_utc) {
+    // The usual case, a local time that exists as written, needs no normalisation: check that it
+    // exists with localtime_r alone. (mktime would do, but glibc's mktime re-reads the time zone
+    // file on every call, which dominated loading many accounts.)
+    const DATE exact = ExistingLocalTime(t);
+    if (exact != -1e300) return {exact, DateStatus::kValid};
+  }
   // mktime fills tm_wday only when it succeeds: -1 is also a real second (1969-12-31 23:59:59
   // UTC, whatever local time that is), so the result alone cannot tell a failure.
   t.tm_wday = -1;

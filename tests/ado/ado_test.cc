@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/ado/jet.h"
+#include "platform/ado/jet_parameters.h"
 #include "platform/com/bstr.h"
 #include "platform/com/date.h"
 #include "platform/com/variant.h"
@@ -308,6 +309,53 @@ TEST_F(JetTest, TransactionsNestAsTheServersDo) {
       {"COMMITTED", ado::jet::TransactionVerb::kNone},
   };
   for (const Verb& v : verbs) EXPECT_EQ(ado::jet::TransactionVerbOf(v.text), v.verb) << v.text;
+}
+
+TEST(JetParameters, DataStatementsBecomeShapeAndValues) {
+  using ado::jet::Literal;
+  struct Case {
+    const char* sql;
+    const char* shape;  // null: run as written
+    std::vector<Literal> values;
+  } const cases[] = {
+      {"INSERT INTO T(Id, Name)\t\tVALUES(7,'it''s')", "INSERT INTO T(Id, Name)\t\tVALUES(?,?)", {int64_t{7}, "it's"}},
+      {"UPDATE T SET Amount=-1.5e3, Name='' WHERE Name = 'a'", "UPDATE T SET Amount=-?, Name=? WHERE Name = ?",
+       {1.5e3, "", "a"}},
+      {"Delete FROM T WHERE Id = .5 AND [Col 2] = 'x'", "Delete FROM T WHERE Id = ? AND [Col 2] = ?", {0.5, "x"}},
+      {"DELETE FROM T WHERE Id = 99999999999999999999", nullptr, {}},  // beyond 64 bits: as written
+      {"DELETE FROM T WHERE Id = 0x1F", nullptr, {}},
+      {"INSERT INTO T(Note) VALUES(X'00')", nullptr, {}},
+      {"INSERT INTO T(Id) SELECT Id FROM T ORDER BY 1", nullptr, {}},
+      {"DELETE FROM T WHERE Id = 1; DELETE FROM T", nullptr, {}},
+      {"DELETE FROM T WHERE Id = 1 -- note", nullptr, {}},
+      {"DELETE FROM T WHERE Name = 'open", nullptr, {}},
+      {"SELECT * FROM T WHERE Id = 1", nullptr, {}},
+      {"DELETE FROM T2 WHERE Col1 = 2", "DELETE FROM T2 WHERE Col1 = ?", {int64_t{2}}},
+  };
+  for (const Case& c : cases) {
+    ado::jet::ParameterizedStatement p;
+    ASSERT_EQ(ado::jet::Parameterize(c.sql, &p), c.shape != nullptr) << c.sql;
+    if (!c.shape) continue;
+    EXPECT_EQ(p.shape, c.shape);
+    EXPECT_EQ(p.values, c.values) << c.sql;
+  }
+}
+
+// Statements of one shape, run many times, write what the texts say; a failing one reports the
+// engine's error and leaves the next one working.
+TEST_F(JetTest, RepeatedDataStatementsStoreTheirOwnValues) {
+  for (int i = 0; i < 100; ++i)
+    Exec("INSERT INTO T (Id, Amount, Name) VALUES (" + std::to_string(i) + ", " + std::to_string(i) + ".25, 'n''" +
+         std::to_string(i) + "')");
+  Exec("UPDATE T SET Name = 'seven' WHERE Id = 7");
+  EXPECT_EQ(Count("Amount = 42.25 AND Name = 'n''42'"), 1u);
+  EXPECT_EQ(Count("Name = 'SEVEN'"), 1u);  // the column's collation still applies
+  Exec("CREATE UNIQUE INDEX TId ON T(Id)");  // the compiled shapes meet a changed schema
+  EXPECT_EQ(conn_->Execute(Bstr("INSERT INTO T (Id) VALUES (5)").get(), Variant(), adExecuteNoRecords, nullptr),
+            E_FAIL);
+  EXPECT_NE(TakeError().description.find("UNIQUE"), std::string::npos);
+  Exec("INSERT INTO T (Id) VALUES (500)");
+  EXPECT_EQ(Count("Id >= 0"), 101u);
 }
 
 TEST_F(JetTest, CollationIgnoresCaseButNotAccents) {
