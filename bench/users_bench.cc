@@ -459,24 +459,31 @@ double ResidentBytes() {
   return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
-// Resident growth across an Init of kRows users per user, and the same for the raw structs. The
-// database is opened first, and freed heap is returned to the system before each reading, so
-// the growth is the items' (plus the engine's bounded page cache). Runs before the other
-// benchmarks so the heap is not already grown.
+// Bytes the heap holds in use, by malloc's count.
+double HeapInUse() { return static_cast<double>(mallinfo2().uordblks); }
+
+// Growth per user across an Init of kRows users, and the same for the raw structs: the heap in
+// use (what the loaded objects hold) and the resident size once freed heap is returned to the
+// system (what the process keeps). The database is opened first, so the growth is the items'
+// (plus the engine's bounded page cache). Runs before the other benchmarks so the heap is not
+// already grown.
 void BM_ResidentBytesPerUser(benchmark::State& state) {
   File();
   for (auto _ : state) {
     const com::ComPtr<qva::CQVADataBase> db = Open(File().path());
     malloc_trim(0);
-    const double before = ResidentBytes();
+    const double before = ResidentBytes(), heap_before = HeapInUse();
     const com::ComPtr<qva::CQVAUsers> users = InitUsers(db.get());
-    const double after = ResidentBytes();
     malloc_trim(0);
-    const double raw_before = ResidentBytes();
+    const double after = ResidentBytes(), heap_after = HeapInUse();
+    const double raw_before = ResidentBytes(), raw_heap_before = HeapInUse();
     const std::vector<RawUser> raw = ReadRaw();
-    const double raw_after = ResidentBytes();
+    malloc_trim(0);
+    const double raw_after = ResidentBytes(), raw_heap_after = HeapInUse();
     state.counters["ours_bytes_per_user"] = (after - before) / kRows;
     state.counters["raw_bytes_per_user"] = (raw_after - raw_before) / kRows;
+    state.counters["ours_heap_per_user"] = (heap_after - heap_before) / kRows;
+    state.counters["raw_heap_per_user"] = (raw_heap_after - raw_heap_before) / kRows;
     state.counters["ratio"] = (after - before) / (raw_after - raw_before);
   }
 }
