@@ -12,6 +12,10 @@
 // and text that would make a file no parser can read back are refused with E_INVALIDARG.
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "msxml_idl.h"
 #include "platform/com/object.h"
 
@@ -20,6 +24,11 @@ namespace msxml {
 // A new, empty DOMDocument (the object CLSID_DOMDocument makes). Error information is set on
 // failure.
 HRESULT CreateDocument(IXMLDOMDocument** out);
+
+// The value of attribute `name` (UTF-8) of `element` when `element` is one of this DOM's nodes,
+// read without making node objects: true, with *value empty when the node has no such attribute
+// (or is no element). False when `element` is not ours: ask through its interfaces then.
+bool ReadAttribute(IXMLDOMNode* element, std::string_view name, std::optional<std::string>* value);
 
 // The class object of DOMDocument, for a module's class catalogue.
 HRESULT MakeDocumentClassObject(REFIID riid, void** ppv);

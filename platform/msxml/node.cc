@@ -9,6 +9,7 @@
 #include "platform/com/errorinfo.h"
 #include "platform/com/variant_enum.h"
 #include "platform/msxml/dom.h"
+#include "platform/msxml/msxml.h"
 
 namespace msxml {
 
@@ -77,7 +78,7 @@ HRESULT ValueArgument(const VARIANT& value, std::string* utf8) {
   return TextArgument(text.bstrVal, utf8);
 }
 
-xmlAttrPtr FindAttribute(xmlNodePtr element, const std::string& name) {
+xmlAttrPtr FindAttribute(xmlNodePtr element, std::string_view name) {
   for (xmlAttrPtr a = element->properties; a; a = a->next) {
     if (HasQualifiedName(reinterpret_cast<xmlNodePtr>(a), name)) return a;
   }
@@ -102,6 +103,19 @@ xmlNodePtr SelectPath(xmlNodePtr from, const std::vector<std::string>& steps, si
 }
 
 }  // namespace
+
+bool ReadAttribute(IXMLDOMNode* element, std::string_view name, std::optional<std::string>* value) {
+  NodeRef ref;
+  if (!ResolveArgument(element, &ref)) return false;
+  value->reset();
+  if (ref.node->type != XML_ELEMENT_NODE) return true;
+  xmlAttrPtr a = FindAttribute(ref.node, name);
+  if (!a) return true;
+  xmlChar* content = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a));
+  value->emplace(content ? reinterpret_cast<const char*>(content) : "");
+  xmlFree(content);
+  return true;
+}
 
 HRESULT Wrap(const NodeRef& context, xmlNodePtr node, REFIID iid, void** out) {
   *out = nullptr;

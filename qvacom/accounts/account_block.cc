@@ -206,8 +206,8 @@ std::string StatementDateTime(DATE date, std::string_view delimiter) {
 // ---- attribute texts ----
 
 com::Expected<std::string> AttributeText(IXMLDOMNode* element, std::string_view name) {
-  ASSIGN_OR_RETURN(std::optional<com::Bstr> text, dom::Attribute(element, name));
-  return text ? text->utf8() : std::string();
+  ASSIGN_OR_RETURN(std::optional<std::string> text, dom::AttributeUtf8(element, name));
+  return text ? std::move(*text) : std::string();
 }
 
 HRESULT SetNumberAttribute(IXMLDOMNode* element, std::string_view name, LONG value) {

@@ -1,5 +1,7 @@
 #include "qvacom/settings/dom.h"
 
+#include "platform/msxml/msxml.h"
+
 #include "qvacom_idl.h"
 
 namespace qva::dom {
@@ -77,6 +79,15 @@ std::string Name(IXMLDOMNode* node) {
   com::Bstr name;
   if (!node || FAILED(node->get_nodeName(name.put()))) return {};
   return name.utf8();
+}
+
+com::Expected<std::optional<std::string>> AttributeUtf8(IXMLDOMNode* node, std::string_view name) {
+  if (!node) return com::Fail{E_POINTER};
+  std::optional<std::string> value;
+  if (msxml::ReadAttribute(node, name, &value)) return value;
+  ASSIGN_OR_RETURN(std::optional<com::Bstr> text, Attribute(node, name));
+  if (!text) return std::optional<std::string>();
+  return std::optional<std::string>(text->utf8());
 }
 
 com::Expected<std::optional<com::Bstr>> Attribute(IXMLDOMNode* node, std::string_view name) {

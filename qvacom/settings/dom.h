@@ -58,6 +58,9 @@ bool IsElement(IXMLDOMNode* node);
 // The text of attribute `name`, or nullopt when the node has no such attribute (or is not an
 // element).
 com::Expected<std::optional<com::Bstr>> Attribute(IXMLDOMNode* node, std::string_view name);
+// The same as UTF-8; reads our own DOM's nodes directly, without node objects (many attributes
+// are read per element when a collection is imported).
+com::Expected<std::optional<std::string>> AttributeUtf8(IXMLDOMNode* node, std::string_view name);
 // The attribute's text; E_POINTER when it is absent: a required attribute.
 com::Expected<com::Bstr> RequiredAttribute(IXMLDOMNode* node, std::string_view name);
 // Sets attribute `name`; the value is written as the DOM writes a VARIANT (a number by the
