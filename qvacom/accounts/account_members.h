@@ -2,7 +2,7 @@
 // interfaces (IQVAUser, IQVADep, IQVAGroup, IQVAComputer):
 //
 //   class CQVAUser : public AccountMembers<IQVAUser> { ...only the user's own members... };
-//   class CQVADep : public AccountDefaultMembers<IQVADep> { ...the department's own... };
+//   class DirectoryAccount<Kind> : public AccountDefaultMembers<IQVADep...> { ...own members... };
 //
 // AccountMembers implements get_/put_ of every property of QVA_ACCOUNT_FIELDS and Reset,
 // ResetFrom, SetBytesNextResetDate and SetTimeNextResetDate over `account_`;

@@ -1,87 +1,27 @@
 // The departments: CQVADep, one row of the table Deps, and CQVADeps, their collection. Users name
 // their department in their Dep field; the users collection's HaveUsersInDep and RemoveFromDep
-// work on that name, and removing a department leaves its users alone.
-//
-// A department is keyed by Name, compared exactly (names keep their letter case on load). An
-// empty Remarks column loads as the name. AdsType and AdsPath are written by the INSERT only: a
-// Save(false) leaves the stored ones. DisplayName lives in memory only. Changes live in memory
-// until Save.
+// work on that name, and removing a department leaves its users alone. Their behaviour is that of
+// every directory account (directory_accounts.h).
 #pragma once
 
-#include <string>
+#include <string_view>
 
-#include "msxml_idl.h"
-#include "platform/com/bstr.h"
-#include "platform/com/com_ptr.h"
-#include "platform/com/dispatch.h"
-#include "qvacom/accounts/account_members.h"
-#include "qvacom/accounts/collection.h"
-#include "qvacom/accounts/statements.h"
-#include "qvacom_idl.h"
+#include "qvacom/accounts/directory_accounts.h"
 
 namespace qva {
 
-class CRecordset;
-
-// The department's own fields, beside the shared account block and the member defaults.
-struct DepFields {
-  com::Bstr Name, AdsPath, Remarks, DisplayName;
-  LONG AdsType = 0;
-};
-
-class CQVADep : public AccountDefaultMembers<IQVADep>, public ListedItem {
- public:
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE get_AdsType(LONG* pVal) override;
-  HRESULT STDMETHODCALLTYPE put_AdsType(LONG newVal) override;
-  HRESULT STDMETHODCALLTYPE get_AdsPath(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE put_AdsPath(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE get_Remarks(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE put_Remarks(BSTR newVal) override;
-  HRESULT STDMETHODCALLTYPE get_DisplayName(BSTR* pVal) override;
-  HRESULT STDMETHODCALLTYPE put_DisplayName(BSTR newVal) override;
-
-  // INSERT (bAdd non-zero) or UPDATE by the Name held now. Returns the database object's result
-  // for the statement, with its error information; E_FAIL when bound to no database.
-  HRESULT STDMETHODCALLTYPE Save(VARIANT_BOOL bAdd) override;
-  // Deletes every row of the department's Name; the database object's result.
-  HRESULT STDMETHODCALLTYPE Clear() override;
-  // Keeps the database object (with a reference) for Save and Clear; null unbinds.
-  HRESULT STDMETHODCALLTYPE Init(IUnknown* pDB) override;
-
-  // ---- for the collection ----
-  const com::Bstr& name() const { return dep_.Name; }
-  const DepFields& dep() const { return dep_; }
-  bool LoadRow(CRecordset& rs, RowLoad how);
-  static bool RowKey(CRecordset& rs, std::string* key);
-  HRESULT ReadElement(IXMLDOMNode* element);
-  HRESULT WriteElement(IXMLDOMNode* element) const;
-
- private:
-  com::ComPtr<IUnknown> db_;
-  DepFields dep_;
-};
-
-struct DepsTraits {
-  using Item = CQVADep;
+struct DepKind {
+  using Item = IQVADep;
+  using Collection = IQVADeps;
+  static constexpr std::string_view kItemSource = "QVA.Dep.1";
   static constexpr std::string_view kSource = "QVA.Deps.1";
   static constexpr const EntityStatements& kStatements = kDepStatements;
   static constexpr std::string_view kSection = "Deps";
   static constexpr std::string_view kElement = "Dep";
-  static constexpr HRESULT kAbsent = S_OK;
 };
 
-class CQVADeps : public com::Dispatch<IQVADeps> {
- public:
-  // Item: exact UTF-8 bytes of the name; Remove and Exists: exact BSTR comparison. Exists gives
-  // 1 or 0 and S_OK either way.
-  QVA_DECL_IQVADeps;
-
-  const Collection<DepsTraits>& deps() const { return deps_; }
-
- private:
-  Collection<DepsTraits> deps_;
-};
+using CQVADep = DirectoryAccount<DepKind>;
+using CQVADeps = DirectoryAccounts<DepKind>;
+extern template class DirectoryAccount<DepKind>;
 
 }  // namespace qva
