@@ -11,6 +11,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/date.h"
 #include "platform/com/variant.h"
+#include "tests/ado/typed_fields.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -122,81 +123,18 @@ TEST_F(JetTest, FieldsAreTypedByTheirDeclaredColumnType) {
   Exec(
       "INSERT INTO T VALUES (2000000000, -32768, 9000000000, 1234567.891, 0.5, 'Alice', 'note',"
       " #2011-08-01 10:20:30#, '2011-08-05')");
-  auto rs = Query("SELECT * FROM T");
+  Exec("INSERT INTO T VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  auto rs = Query("SELECT * FROM T ORDER BY rowid");
   ASSERT_TRUE(rs);
-  const DATE last = *com::CivilToDate({2011, 8, 1, 10, 20, 30});
-  const DATE day = *com::CivilToDate({2011, 8, 5});
-  struct Case {
-    std::u16string_view name;
-    DataTypeEnum type;
-    VARTYPE vt;
-    double number;  // numeric and date values
-    std::string text;
-  } const cases[] = {
-      {u"Id", adInteger, VT_I4, 2000000000, ""},
-      {u"Small", adSmallInt, VT_I2, -32768, ""},
-      {u"Big", adBigInt, VT_I8, 9000000000.0, ""},
-      {u"Amount", adDouble, VT_R8, 1234567.891, ""},
-      {u"Ratio", adDouble, VT_R8, 0.5, ""},
-      {u"Name", adVarWChar, VT_BSTR, 0, "Alice"},
-      {u"Note", adLongVarWChar, VT_BSTR, 0, "note"},
-      {u"LastTime", adDate, VT_DATE, last, ""},
-      {u"Day", adDate, VT_DATE, day, ""},
-  };
   ComPtr<Fields> fields;
   ASSERT_EQ(rs->get_Fields(fields.put()), S_OK);
   LONG count = 0;
   ASSERT_EQ(fields->get_Count(&count), S_OK);
   EXPECT_EQ(count, 9);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(com::Utf16ToUtf8(c.name));
-    ComPtr<Field> field;
-    ASSERT_EQ(fields->get_Item(Variant::Str(c.name), field.put()), S_OK);
-    DataTypeEnum type{};
-    ASSERT_EQ(field->get_Type(&type), S_OK);
-    EXPECT_EQ(type, c.type);
-    Variant v;
-    ASSERT_EQ(field->get_Value(v.put()), S_OK);
-    ASSERT_EQ(v.vt, c.vt);
-    switch (v.vt) {
-      case VT_I4:
-        EXPECT_EQ(v.lVal, c.number);
-        break;
-      case VT_I2:
-        EXPECT_EQ(v.iVal, c.number);
-        break;
-      case VT_I8:
-        EXPECT_EQ(v.llVal, static_cast<LONGLONG>(c.number));
-        break;
-      case VT_R8:
-        EXPECT_EQ(v.dblVal, c.number);
-        break;
-      case VT_DATE:
-        EXPECT_EQ(v.date, c.number);
-        break;
-      default:
-        EXPECT_EQ(com::BstrToUtf8(v.bstrVal), c.text);
-    }
-  }
-}
-
-TEST_F(JetTest, NullInEveryColumnReadsAsNullAndKeepsTheColumnType) {
-  Exec("INSERT INTO T VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
-  auto rs = Query("SELECT * FROM T");
-  ComPtr<Fields> fields;
-  ASSERT_EQ(rs->get_Fields(fields.put()), S_OK);
-  const DataTypeEnum types[] = {adInteger,  adSmallInt,     adBigInt, adDouble, adDouble,
-                                adVarWChar, adLongVarWChar, adDate,   adDate};
-  for (LONG i = 0; i < 9; ++i) {
-    ComPtr<Field> field;
-    ASSERT_EQ(fields->get_Item(Variant::I4(i), field.put()), S_OK);
-    Variant v;
-    ASSERT_EQ(field->get_Value(v.put()), S_OK);
-    EXPECT_EQ(v.vt, VT_NULL) << i;
-    DataTypeEnum type{};
-    field->get_Type(&type);
-    EXPECT_EQ(type, types[i]) << i;
-  }
+  qva::testing::ExpectFields(fields.get(), qva::testing::TypedRow("Alice"));
+  // NULL in every column reads as NULL and keeps the column type.
+  ASSERT_EQ(rs->MoveNext(), S_OK);
+  qva::testing::ExpectFields(fields.get(), qva::testing::TypedRow("Alice"), /*null=*/true);
 }
 
 TEST_F(JetTest, TextRoundTripsLongNonAsciiAndQuotedValues) {
