@@ -317,7 +317,8 @@ class Collection {
   }
 
   // SaveXML: appends "\n\t" and a new Traits::kSection element to the document element, and in
-  // it "\n\t\t" and one Traits::kElement element per item, in list order. An existing section is
+  // it "\n\t\t" and one Traits::kElement element per item, in list order; with a Traits::kCloseSection
+  // that is true, a last "\n\t" in the section, so its closing tag stands on its own line. An existing section is
   // left where it is: the document is expected to be fresh.
   HRESULT SaveXML(IUnknown* document) const {
     if (!document) return Error(E_POINTER, "no document was given");
@@ -331,6 +332,9 @@ class Collection {
       ASSIGN_OR_RETURN(dom::Node element,
                        dom::AppendElement(target->get(), section.get(), dom::kIndent2, Traits::kElement));
       RETURN_IF_FAILED(item->WriteElement(element.get()));
+    }
+    if constexpr (requires { Traits::kCloseSection; }) {
+      if (Traits::kCloseSection) return dom::AppendText(target->get(), section.get(), dom::kIndent1);
     }
     return S_OK;
   }

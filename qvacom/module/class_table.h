@@ -25,6 +25,7 @@
 #include "qvacom/settings/xml_doc.h"
 #include "qvacom/storage/database.h"
 // named sets: includes
+#include "qvacom/policy/named_set.h"
 // filter rules: includes
 // array: includes
 
@@ -81,6 +82,24 @@ inline constexpr BuiltClass kBuiltClasses[] = {
     {"QVARealNIS", &com::MakeClassObject<com::ClassFactory<CQVARealNIS>>},
     {"QVARealNISs", &com::MakeClassObject<com::ClassFactory<CQVARealNISs>>},
     // named sets: classes
+    {"QVAApplication", &com::MakeClassObject<com::ClassFactory<CQVAApplication>>},
+    {"QVAApplications", &com::MakeClassObject<com::ClassFactory<CQVAApplications>>},
+    {"QVAProtocol", &com::MakeClassObject<com::ClassFactory<CQVAProtocol>>},
+    {"QVAProtocols", &com::MakeClassObject<com::ClassFactory<CQVAProtocols>>},
+    {"QVAPort", &com::MakeClassObject<com::ClassFactory<CQVAPort>>},
+    {"QVAPorts", &com::MakeClassObject<com::ClassFactory<CQVAPorts>>},
+    {"QVAFiletype", &com::MakeClassObject<com::ClassFactory<CQVAFiletype>>},
+    {"QVAFiletypes", &com::MakeClassObject<com::ClassFactory<CQVAFiletypes>>},
+    {"QVADestaddr", &com::MakeClassObject<com::ClassFactory<CQVADestaddr>>},
+    {"QVADestaddrs", &com::MakeClassObject<com::ClassFactory<CQVADestaddrs>>},
+    {"QVACategory", &com::MakeClassObject<com::ClassFactory<CQVACategory>>},
+    {"QVACategories", &com::MakeClassObject<com::ClassFactory<CQVACategories>>},
+    {"QVARule", &com::MakeClassObject<com::ClassFactory<CQVARule>>},
+    {"QVARules", &com::MakeClassObject<com::ClassFactory<CQVARules>>},
+    {"QVAThreat", &com::MakeClassObject<com::ClassFactory<CQVAThreat>>},
+    {"QVAThreats", &com::MakeClassObject<com::ClassFactory<CQVAThreats>>},
+    {"QVASignature", &com::MakeClassObject<com::ClassFactory<CQVASignature>>},
+    {"QVASignatures", &com::MakeClassObject<com::ClassFactory<CQVASignatures>>},
     // filter rules: classes
     // array: classes
 };
