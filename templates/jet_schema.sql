@@ -550,3 +550,22 @@ CREATE TABLE NIS (
   NISApp nvarchar(50)
 );
 CREATE INDEX IX_NIS ON NIS (Name);
+
+-- Look-up indexes of the embedded database only, named LX_<table>: the collections update and
+-- delete their rows one statement at a time by name (computers by address), which without an
+-- index scans the whole table for every row, so that importing n rows over n costs n * n. The
+-- server schema has no such indexes and its statements are sent unchanged.
+CREATE INDEX LX_Users ON Users (Name);
+CREATE INDEX LX_Deps ON Deps (Name);
+CREATE INDEX LX_Groups ON Groups (Name);
+CREATE INDEX LX_Computers ON Computers (IP);
+CREATE INDEX LX_LimitIP ON LimitIP (Name);
+CREATE INDEX LX_Appset ON Appset (Name);
+CREATE INDEX LX_Categoryset ON Categoryset (Name);
+CREATE INDEX LX_DestAddrset ON DestAddrset (Name);
+CREATE INDEX LX_FileTypeset ON FileTypeset (Name);
+CREATE INDEX LX_Portset ON Portset (Name);
+CREATE INDEX LX_Protocolset ON Protocolset (Name);
+CREATE INDEX LX_Ruleset ON Ruleset (Name);
+CREATE INDEX LX_Signatureset ON Signatureset (Name);
+CREATE INDEX LX_Threatset ON Threatset (Name);

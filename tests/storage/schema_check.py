@@ -169,7 +169,16 @@ def compare(statements, db, problems):
             problems.append(f"server schema: index of {table} does not follow its table")
 
     jet_tables = {r[0] for r in db.execute("SELECT name FROM sqlite_master WHERE type = 'table'")} - {"sqlite_sequence"}
-    jet_indexes = {r[0]: r[1] for r in db.execute("SELECT name, tbl_name FROM sqlite_master WHERE type = 'index'")}
+    all_indexes = {r[0]: r[1] for r in db.execute("SELECT name, tbl_name FROM sqlite_master WHERE type = 'index'")}
+    # The embedded database's own look-up indexes (LX_<table>) are not the server's: they only
+    # have to stand on a table of the schema and be plain (not unique) indexes.
+    lookups = {n: t for n, t in all_indexes.items() if n.startswith("LX_")}
+    for name, table in sorted(lookups.items()):
+        if name != f"LX_{table}" or table not in set(tables):
+            problems.append(f"jet schema: look-up index {name} on {table} is not LX_ on a table of the schema")
+        elif any(r[1] == name and r[2] for r in db.execute(f'PRAGMA index_list("{table}")')):
+            problems.append(f"jet schema: look-up index {name} is unique")
+    jet_indexes = {n: t for n, t in all_indexes.items() if n not in lookups and not n.startswith("sqlite_")}
     if len(jet_tables) != TABLE_COUNT or len(jet_indexes) != INDEX_COUNT:
         problems.append(f"jet schema: {len(jet_tables)} tables and {len(jet_indexes)} indexes, "
                         f"expected {TABLE_COUNT} and {INDEX_COUNT}")
