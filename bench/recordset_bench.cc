@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/raw_sqlite.h"
 #include "platform/com/bstr.h"
 #include "qvacom/storage/database.h"
 #include "qvacom/storage/recordset.h"
@@ -36,15 +37,12 @@ struct User {
 class UsersFile {
  public:
   UsersFile() {
-    char exe[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    const std::filesystem::path bin = n > 0 ? std::filesystem::path(exe).parent_path() : ".";
     dir_ = std::filesystem::temp_directory_path() / ("qva-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
     path_ = dir_ / "Vodrik_e.ntf";
-    std::filesystem::copy_file(bin / "Vodrik.ntt", path_, std::filesystem::copy_options::overwrite_existing);
-    sqlite3* db = nullptr;
-    if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) std::abort();
+    std::filesystem::copy_file(bench::ProgramFolder() / "Vodrik.ntt", path_,
+                               std::filesystem::copy_options::overwrite_existing);
+    sqlite3* db = bench::OpenRaw(path_);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db,
@@ -84,8 +82,7 @@ std::string Text(sqlite3_stmt* s, int i) {
 
 std::vector<User> ReadRaw() {
   std::vector<User> users;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(File().path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) std::abort();
+  sqlite3* db = bench::OpenRaw(File().path(), SQLITE_OPEN_READONLY);
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, kSelect, -1, &s, nullptr);
   while (sqlite3_step(s) == SQLITE_ROW) {

@@ -24,6 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/raw_sqlite.h"
 #include "msxml_idl.h"
 #include "platform/ado/jet.h"
 #include "platform/com/bstr.h"
@@ -153,36 +154,16 @@ RawUser MakeUser(int i) {
   return u;
 }
 
-// The schema's columns name the collation Chinese_PRC_CI_AS; the raw side orders by the same
-// comparison the database object registers.
-int ChinesePrcCiAs(void*, int a_size, const void* a, int b_size, const void* b) {
-  return ado::jet::CompareChinesePrcCiAs(std::string_view(static_cast<const char*>(a), static_cast<size_t>(a_size)),
-                                         std::string_view(static_cast<const char*>(b), static_cast<size_t>(b_size)));
-}
-
-// A raw connection to a copy of the template. The template's text columns and the indexes on them
-// use the collation Chinese_PRC_CI_AS, which every connection that writes them must know.
-sqlite3* OpenRaw(const std::filesystem::path& path, int flags = SQLITE_OPEN_READWRITE) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) std::abort();
-  if (sqlite3_create_collation(db, "Chinese_PRC_CI_AS", SQLITE_UTF8, nullptr, &ChinesePrcCiAs) != SQLITE_OK)
-    std::abort();
-  return db;
-}
-
 // A copy of the template holding kRows users, made once per run and removed at exit, and a
 // folder for the fresh empty copies the write benchmarks need.
 class UsersFile {
  public:
   UsersFile() {
-    char exe[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    const std::filesystem::path bin = n > 0 ? std::filesystem::path(exe).parent_path() : ".";
-    template_ = bin / "Vodrik.ntt";
+    template_ = bench::ProgramFolder() / "Vodrik.ntt";
     dir_ = std::filesystem::temp_directory_path() / ("qva-users-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
     path_ = Fresh("Vodrik_e.ntf");
-    sqlite3* db = OpenRaw(path_);
+    sqlite3* db = bench::OpenRaw(path_);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     if (sqlite3_prepare_v2(db, InsertStatement().c_str(), -1, &insert, nullptr) != SQLITE_OK) std::abort();
@@ -236,7 +217,7 @@ com::ComPtr<qva::CQVAUsers> InitUsers(IQVADataBase* db) {
 
 std::vector<RawUser> ReadRaw() {
   std::vector<RawUser> users;
-  sqlite3* db = OpenRaw(File().path(), SQLITE_OPEN_READONLY);
+  sqlite3* db = bench::OpenRaw(File().path(), SQLITE_OPEN_READONLY);
   sqlite3_stmt* s = nullptr;
   const std::string select = "SELECT " + ColumnList() + " FROM Users ORDER BY FullName";
   if (sqlite3_prepare_v2(db, select.c_str(), -1, &s, nullptr) != SQLITE_OK) std::abort();
@@ -438,7 +419,7 @@ void BM_LoadXmlOverRawSqlite(benchmark::State& state) {
   Stopwatch raw, ours;
   for (auto _ : state) {
     state.PauseTiming();
-    sqlite3* db = OpenRaw(File().Fresh("raw.ntf"));
+    sqlite3* db = bench::OpenRaw(File().Fresh("raw.ntf"));
     com::ComPtr<qva::CQVADataBase> database = Open(File().Fresh("ours.ntf"));
     com::ComPtr<qva::CQVAUsers> users = InitUsers(database.get());
     state.ResumeTiming();
@@ -481,7 +462,7 @@ void BM_LoadXmlOverFullCollection(benchmark::State& state) {
   Stopwatch raw, ours;
   for (auto _ : state) {
     state.PauseTiming();
-    sqlite3* db = OpenRaw(File().FullCopy("raw.ntf"));
+    sqlite3* db = bench::OpenRaw(File().FullCopy("raw.ntf"));
     com::ComPtr<qva::CQVADataBase> database = Open(File().FullCopy("ours.ntf"));
     com::ComPtr<qva::CQVAUsers> users = InitUsers(database.get());
     state.ResumeTiming();
