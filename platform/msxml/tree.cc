@@ -276,12 +276,19 @@ std::string QualifiedName(xmlNodePtr node) {
 }
 
 bool HasQualifiedName(xmlNodePtr node, std::string_view name) {
+  // Compared in place, without measuring the node's names first: most candidates differ early.
+  const auto starts = [](const xmlChar* text, std::string_view part) {
+    return std::strncmp(reinterpret_cast<const char*>(text), part.data(), part.size()) == 0;
+  };
   const xmlNs* ns = node->type == XML_ATTRIBUTE_NODE ? reinterpret_cast<xmlAttrPtr>(node)->ns : node->ns;
-  const std::string_view local = node->name ? reinterpret_cast<const char*>(node->name) : "";
-  if (!(ns && ns->prefix)) return local == name;
-  const std::string_view prefix = reinterpret_cast<const char*>(ns->prefix);
-  return name.size() == prefix.size() + 1 + local.size() && name.starts_with(prefix) && name[prefix.size()] == ':' &&
-         name.ends_with(local);
+  const xmlChar* local = node->name ? node->name : BAD_CAST "";
+  if (ns && ns->prefix) {
+    const size_t colon = name.find(':');
+    if (colon == std::string_view::npos || !starts(ns->prefix, name.substr(0, colon)) || ns->prefix[colon] != 0)
+      return false;
+    name.remove_prefix(colon + 1);
+  }
+  return starts(local, name) && local[name.size()] == 0;
 }
 
 bool IsXmlText(std::u16string_view text) {

@@ -16,7 +16,7 @@ constexpr std::string_view kSource = "QVA.LimitIP.1";
 
 }  // namespace
 
-double AddressNumber(std::string_view address) {
+double LimitIPNumber(std::string_view address) {
   const std::string text(address);  // sscanf needs the terminator
   int a = 0, b = 0, c = 0, d = 0;
   if (std::sscanf(text.c_str(), "%d.%d.%d.%d", &a, &b, &c, &d) != 4) return 0;
@@ -61,10 +61,10 @@ bool CQVALimitIP::LoadRow(CRecordset& rs, RowLoad) {
   name_ = com::Bstr(RowText(rs, "Name", &all));
   const std::string start = RowText(rs, "StartIP", &all);
   start_ip_ = com::Bstr(start);
-  db_start_ip_ = AddressNumber(start);
+  db_start_ip_ = LimitIPNumber(start);
   const std::string end = RowText(rs, "EndIP", &all);
   end_ip_ = com::Bstr(end);
-  db_end_ip_ = AddressNumber(end);
+  db_end_ip_ = LimitIPNumber(end);
   return all;
 }
 
@@ -75,8 +75,8 @@ HRESULT CQVALimitIP::ReadElement(IXMLDOMNode* element) {
   RETURN_IF_FAILED(ReadTextAttribute(element, "Name", &name_));
   RETURN_IF_FAILED(ReadTextAttribute(element, "StartIP", &start_ip_));
   RETURN_IF_FAILED(ReadTextAttribute(element, "EndIP", &end_ip_));
-  db_start_ip_ = AddressNumber(start_ip_.utf8());
-  db_end_ip_ = AddressNumber(end_ip_.utf8());
+  db_start_ip_ = LimitIPNumber(start_ip_.utf8());
+  db_end_ip_ = LimitIPNumber(end_ip_.utf8());
   return S_OK;
 }
 

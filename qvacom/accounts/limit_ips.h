@@ -29,7 +29,7 @@ class CRecordset;
 
 // The numeric form of an address text (above). A text that is not four dotted decimal numbers
 // (read as "%d.%d.%d.%d" reads them), and a null text, give 0.
-double AddressNumber(std::string_view address);
+double LimitIPNumber(std::string_view address);
 
 class CQVALimitIP : public com::Dispatch<IQVALimitIP>, public ListedItem {
  public:

@@ -58,7 +58,7 @@ class LimitIPsTest : public ::testing::Test {
   AccountDatabase db_;
 };
 
-TEST(AddressNumberTest, DottedPartsWeighByThousands) {
+TEST(LimitIPNumberTest, DottedPartsWeighByThousands) {
   struct Case {
     const char* text;
     double number;
@@ -73,7 +73,7 @@ TEST(AddressNumberTest, DottedPartsWeighByThousands) {
       {"10.0.0", 0},
       {"host.example", 0},
   };
-  for (const Case& c : cases) EXPECT_DOUBLE_EQ(AddressNumber(c.text), c.number) << c.text;
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(LimitIPNumber(c.text), c.number) << c.text;
 }
 
 // Init reads the table in its own order and gives each range the numeric forms of its texts, so
