@@ -141,17 +141,35 @@ class Collection {
     if (!out) return E_POINTER;
     *out = nullptr;
     std::string text;
-    if (V_VT(&name) == VT_BSTR) {
-      text = com::BstrToUtf8(V_BSTR(&name));  // the usual case, without a copy of the BSTR
+    char ascii[64];
+    std::string_view key;
+    if (V_VT(&name) == VT_BSTR && ShortAscii(V_BSTR(&name), ascii, &key)) {
+      // The usual case: a short ASCII name, looked up without a copy of the BSTR or a heap text.
+    } else if (V_VT(&name) == VT_BSTR) {
+      key = text = com::BstrToUtf8(V_BSTR(&name));
     } else {
       ASSIGN_OR_RETURN(const com::Bstr wanted, settings::NameArgument(name, Traits::kSource));
-      text = wanted.utf8();
+      key = text = wanted.utf8();
     }
-    Item* item = index_.First(text);
-    if (!item) return Error(E_FAIL, "no item is named " + text);
+    Item* item = index_.First(key);
+    if (!item) return Error(E_FAIL, "no item is named " + std::string(key));
     *out = item;
     (*out)->AddRef();
     return S_OK;
+  }
+
+  // A BSTR of ASCII characters that fits `buffer` (its UTF-8 text is the same bytes), narrowed
+  // into it; false for any other text.
+  template <size_t N>
+  static bool ShortAscii(BSTR text, char (&buffer)[N], std::string_view* out) {
+    const UINT length = SysStringLen(text);
+    if (length > N) return false;
+    for (UINT i = 0; i < length; ++i) {
+      if (text[i] >= 0x80) return false;
+      buffer[i] = static_cast<char>(text[i]);
+    }
+    *out = std::string_view(buffer, length);
+    return true;
   }
 
   // Exists: 1 (not VARIANT_TRUE) and S_OK on a match; 0 and Traits::kAbsent otherwise.
