@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev libsqlite3-dev libxml2-dev unixodbc-dev odbcinst libsqliteodbc
+  capnproto libcapnp-dev libssl-dev
   locales tzdata
 )
 

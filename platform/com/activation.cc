@@ -74,6 +74,15 @@ bool IsLocalName(const COSERVERINFO* info) { return !info || !info->pwszName || 
 
 void SetOutOfProcessActivator(OutOfProcessActivator activator) { g_activator = activator; }
 
+void AddOutOfProcessActivator(OutOfProcessActivator activator) {
+  OutOfProcessActivator none = nullptr;
+  g_activator.compare_exchange_strong(none, activator);
+}
+
+void RemoveOutOfProcessActivator(OutOfProcessActivator activator) {
+  g_activator.compare_exchange_strong(activator, nullptr);
+}
+
 }  // namespace com
 
 using namespace com;

@@ -12,5 +12,10 @@ namespace com {
 using OutOfProcessActivator = HRESULT (*)(REFCLSID clsid, DWORD context, COSERVERINFO* server, DWORD count,
                                           MULTI_QI* results);
 COM_CXX_API void SetOutOfProcessActivator(OutOfProcessActivator activator);
+// Installs `activator` unless one is installed already (a process that brings its own keeps it).
+COM_CXX_API void AddOutOfProcessActivator(OutOfProcessActivator activator);
+// Removes `activator` if it is the one installed (a library that installed it is being unloaded);
+// another layer's activator stays.
+COM_CXX_API void RemoveOutOfProcessActivator(OutOfProcessActivator activator);
 
 }  // namespace com

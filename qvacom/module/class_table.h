@@ -27,7 +27,9 @@
 // named sets: includes
 #include "qvacom/policy/named_set.h"
 // filter rules: includes
+#include "qvacom/policy/filter_rules.h"
 // array: includes
+#include "qvacom/array/array.h"
 
 namespace qva {
 
@@ -102,10 +104,23 @@ inline constexpr BuiltClass kBuiltClasses[] = {
     {"QVASignatures", &com::MakeClassObject<com::ClassFactory<CQVASignatures>>},
     // filter rules: classes
     // array: classes
+    {"QVAArray", &com::MakeClassObject<com::ClassFactory<CQVAArray>>},
 };
 
+// Classes that are not creatable by clients (the catalogue does not list them, so no client
+// reaches their class objects) but that the library makes for itself by name: the array makes
+// its filter rule set through here like its other children.
+inline constexpr BuiltClass kInternalClasses[] = {
+    {"QVAFilterRuleSet", &com::MakeClassObject<com::ClassFactory<CQVAFilterRuleSet>>},
+    {"QVAFilterRules", &com::MakeClassObject<com::ClassFactory<CQVAFilterRules>>},
+    {"QVAFilterRule", &com::MakeClassObject<com::ClassFactory<CQVAFilterRule>>},
+};
+
+// The class object maker of a built or internal class, by coclass name; null for any other.
 constexpr ClassObjectCreator ClassObjectCreatorFor(std::string_view coclass) {
   for (const BuiltClass& b : kBuiltClasses)
+    if (b.coclass == coclass) return b.create_class_object;
+  for (const BuiltClass& b : kInternalClasses)
     if (b.coclass == coclass) return b.create_class_object;
   return nullptr;
 }

@@ -7,7 +7,9 @@
 #include <map>
 #include <new>
 
+#include "platform/com/activation.h"
 #include "platform/com/guid.h"
+#include "platform/remote/client.h"
 #include "platform/com/registrar.h"
 #include "platform/com/registry.h"
 #include "qvacom/module/scripts.h"
@@ -17,9 +19,15 @@ namespace qva {
 
 CqvacomModule::CqvacomModule() : class_objects_(new std::atomic<IUnknown*>[Catalogue().size()]) {
   for (size_t i = 0; i < Catalogue().size(); ++i) class_objects_[i] = nullptr;
+  // The root's Connect activates the service's array out of process: the remote layer answers
+  // those activations for every process that loads this library, unless the process brought its
+  // own (one client per process: each keeps a per-thread event loop).
+  com::AddOutOfProcessActivator(&remote::Activate);
 }
 
 CqvacomModule::~CqvacomModule() {
+  // The activator is code of this library: it must not outlive an unload.
+  com::RemoveOutOfProcessActivator(&remote::Activate);
   for (size_t i = 0; i < Catalogue().size(); ++i)
     if (IUnknown* p = class_objects_[i].exchange(nullptr)) p->Release();
   delete[] class_objects_;

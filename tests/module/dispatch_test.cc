@@ -61,15 +61,18 @@ TEST_F(DispatchTest, NamesResolveCaseInsensitively) {
 TEST_F(DispatchTest, AFailingMemberComesBackAsAnException) {
   Variant result;
   EXCEPINFO excep{};
-  // The array class is registered but not built into this library yet.
-  EXPECT_EQ(Call(2, DISPATCH_METHOD, {}, &result, &excep), DISP_E_EXCEPTION);
-  EXPECT_EQ(excep.scode, CLASS_E_CLASSNOTAVAILABLE);
+  // Connect to an address where nothing listens fails with the activation's error.
+  const auto args = [] {
+    return std::vector<Variant>{Variant::Str(""), Variant::Str(""), Variant::Str(""), Variant::Str("127.0.0.1:1")};
+  };
+  EXPECT_EQ(Call(1, DISPATCH_METHOD, args(), &result, &excep), DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, RPC_E_SERVER_UNAVAILABLE);
   EXPECT_EQ(result.vt, VT_EMPTY);
   SysFreeString(excep.bstrSource);
   SysFreeString(excep.bstrDescription);
   SysFreeString(excep.bstrHelpFile);
   // Without an EXCEPINFO the member's own code comes back.
-  EXPECT_EQ(Call(2, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &result), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(Call(1, DISPATCH_METHOD, args(), &result), RPC_E_SERVER_UNAVAILABLE);
 }
 
 TEST_F(DispatchTest, ArgumentsAreCountedCoercedAndCheckedRightToLeft) {
@@ -94,12 +97,13 @@ TEST_F(DispatchTest, ArgumentsAreCountedCoercedAndCheckedRightToLeft) {
        {Variant::Str(""), Variant::Str(""), Variant::Str(""), Variant::Unknown(root_.get())},
        DISP_E_TYPEMISMATCH,
        3},
-      // Numbers become text: the call goes through to the activation, which has no service.
+      // Numbers become text: the call goes through to the activation (user "0"), which finds no
+      // service at the address.
       {"coerced",
        1,
        DISPATCH_METHOD,
-       {Variant::I4(0), Variant::Str(""), Variant::Str(""), Variant::Str("")},
-       REGDB_E_CLASSNOTREG,
+       {Variant::Str(""), Variant::Str(""), Variant::I4(0), Variant::Str("127.0.0.1:1")},
+       RPC_E_SERVER_UNAVAILABLE,
        99},
   };
   for (Case& c : cases) {

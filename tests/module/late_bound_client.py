@@ -74,14 +74,18 @@ def main():
     if dispid.value != 2:
         sys.exit(f"GetArray has dispid {dispid.value}, want 2")
 
-    # IDispatch::Invoke (slot 6): the array class is not available yet, which the client sees as
-    # an exception carrying CLASS_E_CLASSNOTAVAILABLE.
+    # IDispatch::Invoke (slot 6): GetArray hands out a new array object, as an IDispatch (VT_DISPATCH,
+    # 9) in the result, which the client owns and releases.
     invoke = method(disp, 6, C.c_int32, C.POINTER(GUID), C.c_uint32, C.c_uint16, C.POINTER(DISPPARAMS),
                     C.POINTER(VARIANT), C.POINTER(EXCEPINFO), C.POINTER(C.c_uint32))
     params, result, excep, arg_err = DISPPARAMS(), VARIANT(), EXCEPINFO(), C.c_uint32()
     check("Invoke GetArray", invoke(disp, 2, C.byref(GUID()), 0x400, 1, C.byref(params), C.byref(result),
-                                    C.byref(excep), C.byref(arg_err)), 0x80020009)
-    check("scode", excep.scode, 0x80040111)
+                                    C.byref(excep), C.byref(arg_err)), 0)
+    check("result type", result.vt, 9)
+    array = result.val
+    if not array:
+        sys.exit("GetArray gave no array")
+    method(C.c_void_p(array), 2)(C.c_void_p(array))
 
     # IUnknown::Release (slot 2).
     method(disp, 2)(disp)

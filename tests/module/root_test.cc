@@ -1,6 +1,10 @@
 // The root object: one per process, no aggregation, and its two ways to an array.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include <filesystem>
+
 #include <thread>
 #include <vector>
 
@@ -62,20 +66,26 @@ TEST_F(RootTest, RootReleasedByClientsStaysAlive) {
   EXPECT_EQ(again.get(), raw);
 }
 
-TEST_F(RootTest, ArrayCreationFailuresPassThroughUnchanged) {
+TEST_F(RootTest, GetArrayMakesANewArrayAndConnectPassesActivationErrorsThrough) {
   ComPtr<IQVA> root;
   ASSERT_EQ(CoCreateInstance(CLSID_QVA, nullptr, CLSCTX_INPROC_SERVER, IID_IQVA, root.put_void()), S_OK);
-  ComPtr<IQVAArray> array;
-  // The in-process array class is registered but not available in this build.
-  EXPECT_EQ(root->GetArray(array.put()), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(array, nullptr);
-  // No service serves the array class here: the activation error comes back and no array.
-  com::Bstr empty(""), user("admin"), server("console-host");
-  EXPECT_EQ(root->Connect(nullptr, nullptr, nullptr, nullptr, array.put()), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(root->Connect(empty.get(), user.get(), empty.get(), empty.get(), array.put()), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(root->Connect(server.get(), nullptr, nullptr, nullptr, array.put()), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(array, nullptr);
+  ComPtr<IQVAArray> first, second;
+  EXPECT_EQ(root->GetArray(first.put()), S_OK);
+  EXPECT_EQ(root->GetArray(second.put()), S_OK);
+  EXPECT_NE(first.get(), second.get());
   EXPECT_EQ(root->GetArray(nullptr), E_POINTER);
+
+  // No service listens on this socket, nor at the address named: the activation's error comes
+  // back and no array.
+  const std::string socket = (std::filesystem::temp_directory_path() / "qva-root-test-no-service.sock").string();
+  setenv("QVA_REMOTE_SOCKET", socket.c_str(), 1);
+  ComPtr<IQVAArray> array;
+  com::Bstr empty(""), user("admin"), server("127.0.0.1:1");
+  EXPECT_EQ(root->Connect(nullptr, nullptr, nullptr, nullptr, array.put()), RPC_E_SERVER_UNAVAILABLE);
+  EXPECT_EQ(root->Connect(empty.get(), user.get(), empty.get(), empty.get(), array.put()), RPC_E_SERVER_UNAVAILABLE);
+  EXPECT_EQ(root->Connect(server.get(), nullptr, nullptr, nullptr, array.put()), RPC_E_SERVER_UNAVAILABLE);
+  EXPECT_EQ(array, nullptr);
+  unsetenv("QVA_REMOTE_SOCKET");
 }
 
 }  // namespace

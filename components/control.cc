@@ -1,0 +1,56 @@
+// libvodrikctl.so: the in-process server of the control component.
+#include "components/control.h"
+
+#include "components/inproc_server.h"
+#include "platform/com/module.h"
+
+namespace vodrik {
+
+HRESULT CVodrikControl::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_INVALIDARG;
+  *count = 0;
+  return S_OK;
+}
+
+HRESULT CVodrikControl::GetTypeInfo(UINT, LCID, ITypeInfo** out) {
+  if (out) *out = nullptr;
+  return DISP_E_BADINDEX;
+}
+
+HRESULT CVodrikControl::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) {
+  if (ids)
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  return DISP_E_UNKNOWNNAME;
+}
+
+HRESULT CVodrikControl::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+  return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT CVodrikControl::SetArray(IUnknown* array) {
+  array_ = array;
+  return S_OK;
+}
+
+}  // namespace vodrik
+
+namespace com {
+Module& ThisModule() {
+  static Module module;
+  return module;
+}
+}  // namespace com
+
+COMAPI HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+  return vodrik::GetClassObjectOf<vodrik::CVodrikControl>(vodrik::kControlClsid, rclsid, riid, ppv);
+}
+
+COMAPI HRESULT DllCanUnloadNow() { return com::ThisModule().LockCount() == 0 ? S_OK : S_FALSE; }
+
+COMAPI HRESULT DllRegisterServer() {
+  return vodrik::RegisterInprocClass(vodrik::kControlClsid, "Vodrik Control Class", true);
+}
+
+COMAPI HRESULT DllUnregisterServer() {
+  return vodrik::RegisterInprocClass(vodrik::kControlClsid, "Vodrik Control Class", false);
+}

@@ -1,0 +1,366 @@
+#include "platform/remote/server.h"
+
+#include <kj/async-unix.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+
+#include "platform/com/errorinfo.h"
+#include "platform/com/text.h"
+#include "platform/remote/auth.h"
+#include "platform/remote/runtime.h"
+
+namespace qva::remote {
+
+std::string DefaultSocketPath() {
+  const char* env = std::getenv("QVA_REMOTE_SOCKET");
+  return env && *env ? env : "/run/vodriksrv/qvacom.sock";
+}
+
+uint16_t DefaultPort() {
+  if (const char* env = std::getenv("QVA_REMOTE_PORT")) {
+    const long port = std::strtol(env, nullptr, 10);
+    if (port > 0 && port < 65536) return static_cast<uint16_t>(port);
+  }
+  return 7406;
+}
+
+namespace {
+
+capnp::ReaderOptions WireLimits() {
+  capnp::ReaderOptions options;
+  options.traversalLimitInWords = kMaxMessageWords;
+  options.nestingLimit = 32;  // values nest at most a few levels; deeper is hostile
+  return options;
+}
+
+// What the gate knows of the peer from the socket itself.
+struct Peer {
+  bool local = false;  // came in on the UNIX socket
+  bool has_uid = false;
+  uid_t uid = 0;
+};
+
+}  // namespace
+
+struct Server::State {
+  Apartment& apartment = Apartment::Current();
+  com::ComPtr<IUnknown> root;
+  ServerOptions options;
+  Bytes decoy_secret = RandomBytes(32);
+  int stop_fd = -1;
+  uint16_t tcp_port = 0;
+  kj::Own<kj::ConnectionReceiver> unix_listener;
+  kj::Own<kj::ConnectionReceiver> tcp_listener;
+
+  // A descriptor of the host's, watched on the serving loop.
+  struct Watched {
+    int fd;
+    std::function<void()> on_ready;
+    kj::Own<kj::UnixEventPort::FdObserver> observer;
+    kj::Promise<void> task = nullptr;
+    bool unwatched = false;
+  };
+  std::map<int, kj::Own<Watched>> watched;
+  // Unwatched entries whose handler may still be on the stack; freed on a later turn.
+  std::vector<kj::Own<Watched>> unwatched;
+
+  kj::Promise<void> WaitReadable(Watched& w) {
+    return w.observer->whenBecomesReadable().then([this, &w] { return Fire(w); });
+  }
+  kj::Promise<void> Fire(Watched& w) {
+    w.on_ready();
+    if (w.unwatched) return kj::NEVER_DONE;
+    // The observer reports edges; a descriptor the handler left readable is served again, after
+    // whatever else is ready, as a level-triggered loop would.
+    pollfd p{w.fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1) return kj::evalLater([this, &w] { return Fire(w); });
+    return WaitReadable(w);
+  }
+
+  struct ConnectionErrors final : kj::TaskSet::ErrorHandler {
+    // A connection that fails ends; the failure is the peer's and is not the service's business.
+    void taskFailed(kj::Exception&&) override {}
+  } errors;
+  // Each task owns one connection and ends with it. Declared last: destroyed first.
+  kj::Own<kj::TaskSet> connections = kj::heap<kj::TaskSet>(errors);
+
+  ~State() {
+    watched.clear();
+    unwatched.clear();
+    connections = nullptr;
+    if (stop_fd >= 0) ::close(stop_fd);
+  }
+
+  kj::Promise<void> Accept(kj::ConnectionReceiver& listener, bool local);
+  void Serve(kj::Own<kj::AsyncIoStream> stream, bool local);
+};
+
+using ServerState = Server::State;
+
+namespace {
+
+class SessionServer final : public wire::Session::Server {
+ public:
+  explicit SessionServer(ServerState& state) : state_(state) {}
+
+ protected:
+  kj::Promise<void> activate(ActivateContext context) override {
+    auto params = context.getParams();
+    auto results = context.getResults();
+    GUID clsid;
+    if (!ReadGuid(params.getClsid(), &clsid) || !(clsid == state_.options.clsid)) {
+      results.setHr(REGDB_E_CLASSNOTREG);
+      return kj::READY_NOW;
+    }
+    auto iids = params.getIids();
+    if (iids.size() == 0 || iids.size() > 64) {
+      results.setHr(E_INVALIDARG);
+      return kj::READY_NOW;
+    }
+    auto codes = results.initResults(iids.size());
+    unsigned granted = 0;
+    for (unsigned i = 0; i < iids.size(); ++i) {
+      GUID iid;
+      HRESULT hr = E_NOINTERFACE;
+      if (!ReadGuid(iids[i], &iid)) {
+        hr = E_INVALIDARG;
+      } else if (iid == IID_IUnknown || FindRemoteInterface(iid)) {
+        com::ComPtr<IUnknown> probe;
+        DispatchScope scope(state_.apartment);
+        hr = state_.root->QueryInterface(iid, probe.put_void());
+      }
+      codes.set(i, hr);
+      if (SUCCEEDED(hr)) ++granted;
+    }
+    results.setHr(granted == 0 ? E_NOINTERFACE : granted == iids.size() ? S_OK : CO_S_NOTALLINTERFACES);
+    if (granted) {
+      // The first described interface granted is what the root's IDispatch answers.
+      GUID dispatch = GUID_NULL;
+      for (unsigned i = 0; i < iids.size(); ++i) {
+        GUID iid;
+        if (SUCCEEDED(codes[i]) && ReadGuid(iids[i], &iid) && FindRemoteInterface(iid)) {
+          dispatch = iid;
+          break;
+        }
+      }
+      const HRESULT hr = ExportRoot(state_.apartment, state_.root.get(),
+                                    dispatch == GUID_NULL ? IID_IUnknown : dispatch, results.initObject());
+      if (FAILED(hr)) results.setHr(hr);
+    }
+    return kj::READY_NOW;
+  }
+
+ private:
+  ServerState& state_;
+};
+
+class GateServer final : public wire::Gate::Server {
+ public:
+  GateServer(ServerState& state, Peer peer) : state_(state), peer_(peer) {}
+
+ protected:
+  kj::Promise<void> beginLogin(BeginLoginContext context) override {
+    auto params = context.getParams();
+    KJ_REQUIRE(stage_ == Stage::kFresh, "one login per connection");
+    stage_ = Stage::kBegun;
+    KJ_REQUIRE(params.getUser().size() <= kMaxNameBytes && params.getDomain().size() <= kMaxNameBytes,
+               "account name too long");
+    KJ_REQUIRE(params.getClientNonce().size() >= 16 && params.getClientNonce().size() <= 64, "bad nonce");
+    user_ = params.getUser();
+    domain_ = params.getDomain();
+    // Read at every login, so that an account added by the administrator works at once.
+    const std::string& path = state_.options.accounts_path;
+    auto accounts = path.empty() ? com::Expected<Accounts>(com::Fail{E_ACCESSDENIED}) : Accounts::Load(path);
+    const Verifier* found = accounts ? accounts->Find(user_, domain_) : nullptr;
+    if (found) verifier_ = *found;
+    const Bytes salt = found ? found->salt : DecoySalt(state_.decoy_secret, user_, domain_);
+    const uint32_t iterations = found ? found->iterations : kDefaultIterations;
+    const Bytes server_nonce = RandomBytes(kNonceBytes);
+    auto client_nonce = params.getClientNonce();
+    auth_message_ =
+        AuthMessage(user_, domain_, Bytes(client_nonce.begin(), client_nonce.end()), server_nonce, salt, iterations);
+    auto results = context.getResults();
+    results.setSalt(kj::arrayPtr(salt.data(), salt.size()));
+    results.setIterations(iterations);
+    results.setServerNonce(kj::arrayPtr(server_nonce.data(), server_nonce.size()));
+    return kj::READY_NOW;
+  }
+
+  kj::Promise<void> finishLogin(FinishLoginContext context) override {
+    auto results = context.getResults();
+    const bool begun = stage_ == Stage::kBegun;
+    stage_ = Stage::kDone;
+    auto proof_data = context.getParams().getProof();
+    Bytes proof(proof_data.begin(), proof_data.end());
+    Bytes signature;
+    if (!begun || !verifier_ || !VerifyClientProof(*verifier_, auth_message_, proof, &signature)) {
+      results.setHr(E_ACCESSDENIED);
+      return kj::READY_NOW;
+    }
+    results.setHr(S_OK);
+    results.setServerSignature(kj::arrayPtr(signature.data(), signature.size()));
+    results.setSession(kj::heap<SessionServer>(state_));
+    return kj::READY_NOW;
+  }
+
+  kj::Promise<void> localLogin(LocalLoginContext context) override {
+    auto results = context.getResults();
+    const bool begun = stage_ != Stage::kFresh;
+    stage_ = Stage::kDone;
+    if (begun || !peer_.local || !peer_.has_uid || (peer_.uid != ::geteuid() && peer_.uid != 0)) {
+      results.setHr(E_ACCESSDENIED);
+      return kj::READY_NOW;
+    }
+    results.setHr(S_OK);
+    results.setSession(kj::heap<SessionServer>(state_));
+    return kj::READY_NOW;
+  }
+
+ private:
+  enum class Stage { kFresh, kBegun, kDone };
+  ServerState& state_;
+  Peer peer_;
+  Stage stage_ = Stage::kFresh;
+  std::string user_, domain_;
+  std::optional<Verifier> verifier_;
+  Bytes auth_message_;
+};
+
+// One accepted connection: the stream, its message layer and its RPC system, torn down together.
+struct ServerConnection {
+  kj::Own<kj::AsyncIoStream> stream;
+  capnp::TwoPartyVatNetwork network;
+  capnp::RpcSystem<capnp::rpc::twoparty::VatId> rpc;
+
+  ServerConnection(kj::Own<kj::AsyncIoStream> s, capnp::Capability::Client gate)
+      : stream(kj::mv(s)),
+        network(*stream, capnp::rpc::twoparty::Side::SERVER, WireLimits()),
+        rpc(capnp::makeRpcServer(network, kj::mv(gate))) {}
+};
+
+}  // namespace
+
+kj::Promise<void> Server::State::Accept(kj::ConnectionReceiver& listener, bool local) {
+  return listener.accept().then([this, &listener, local](kj::Own<kj::AsyncIoStream> stream) {
+    Serve(kj::mv(stream), local);
+    return Accept(listener, local);
+  });
+}
+
+void Server::State::Serve(kj::Own<kj::AsyncIoStream> stream, bool local) {
+  Peer peer;
+  peer.local = local;
+  if (local) {
+    struct ucred cred {};
+    uint length = sizeof cred;
+    KJ_IF_MAYBE (e, kj::runCatchingExceptions([&] { stream->getsockopt(SOL_SOCKET, SO_PEERCRED, &cred, &length); })) {
+      (void)e;
+    } else if (length == sizeof cred) {
+      peer.has_uid = true;
+      peer.uid = cred.uid;
+    }
+  }
+  auto connection = kj::heap<ServerConnection>(kj::mv(stream), kj::heap<GateServer>(*this, peer));
+  auto ended = connection->network.onDisconnect();
+  connections->add(ended.attach(kj::mv(connection)));
+}
+
+com::Expected<std::unique_ptr<Server>> Server::Create(IUnknown* root, ServerOptions options) {
+  if (!root) return com::Fail{E_POINTER};
+  auto state = std::make_unique<State>();
+  if (state->apartment.dispatching()) return com::Fail{E_UNEXPECTED};
+  state->root = com::ComPtr<IUnknown>(root);
+  if (options.socket_path.empty()) options.socket_path = DefaultSocketPath();
+  state->options = std::move(options);
+  state->stop_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (state->stop_fd < 0) return com::Fail{E_FAIL};
+  auto& io = state->apartment.io();
+  auto& network = io.provider->getNetwork();
+  try {
+    // A socket file left by a service that died is in the way; anything else at the path is not
+    // ours to remove, and binding then fails.
+    struct stat st {};
+    if (::lstat(state->options.socket_path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
+      ::unlink(state->options.socket_path.c_str());
+    auto address = network.parseAddress("unix:" + state->options.socket_path).wait(io.waitScope);
+    state->unix_listener = address->listen();
+    // Anyone may connect: a caller proves itself by its uid or its login, not by the file mode.
+    ::chmod(state->options.socket_path.c_str(), 0666);
+    if (state->options.listen_tcp) {
+      const int port = state->options.tcp_port < 0 ? DefaultPort() : state->options.tcp_port;
+      auto tcp = network.parseAddress(state->options.tcp_address, static_cast<uint>(port)).wait(io.waitScope);
+      state->tcp_listener = tcp->listen();
+      state->tcp_port = static_cast<uint16_t>(state->tcp_listener->getPort());
+    }
+  } catch (const kj::Exception& e) {
+    // The address in use, a folder that does not exist, no right to bind: the reason goes with
+    // the code as error information.
+    return com::Fail{
+        com::ReportError(E_FAIL, "qvacom remote", std::string("Cannot listen: ") + e.getDescription().cStr())};
+  }
+  State* raw = state.get();
+  raw->connections->add(raw->Accept(*raw->unix_listener, true));
+  if (raw->tcp_listener) raw->connections->add(raw->Accept(*raw->tcp_listener, false));
+  return std::unique_ptr<Server>(new Server(std::move(state)));
+}
+
+Server::Server(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+Server::~Server() {
+  state_->watched.clear();
+  state_->unwatched.clear();
+  state_->connections = nullptr;  // every connection, and with it every exported object
+  state_->unix_listener = nullptr;
+  state_->tcp_listener = nullptr;
+  ::unlink(state_->options.socket_path.c_str());
+}
+
+void Server::Run() {
+  kj::UnixEventPort::FdObserver observer(state_->apartment.io().unixEventPort, state_->stop_fd,
+                                         kj::UnixEventPort::FdObserver::OBSERVE_READ);
+  for (;;) {
+    uint64_t count = 0;
+    if (::read(state_->stop_fd, &count, sizeof count) == sizeof count) return;
+    observer.whenBecomesReadable().wait(state_->apartment.wait_scope());
+  }
+}
+
+void Server::Stop() {
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(state_->stop_fd, &one, sizeof one);
+}
+
+void Server::Watch(int fd, std::function<void()> on_ready) {
+  Unwatch(fd);
+  auto w = kj::heap<State::Watched>();
+  w->fd = fd;
+  w->on_ready = std::move(on_ready);
+  w->observer = kj::heap<kj::UnixEventPort::FdObserver>(state_->apartment.io().unixEventPort, fd,
+                                                        kj::UnixEventPort::FdObserver::OBSERVE_READ);
+  State::Watched& ref = *w;
+  ref.task = state_->WaitReadable(ref).eagerlyEvaluate(nullptr);
+  state_->watched[fd] = kj::mv(w);
+}
+
+void Server::Unwatch(int fd) {
+  auto it = state_->watched.find(fd);
+  if (it == state_->watched.end()) return;
+  it->second->unwatched = true;
+  state_->unwatched.push_back(kj::mv(it->second));
+  state_->watched.erase(it);
+  State* state = state_.get();
+  state->connections->add(kj::evalLater([state] { state->unwatched.clear(); }));
+}
+
+uint16_t Server::tcp_port() const { return state_->tcp_port; }
+const std::string& Server::socket_path() const { return state_->options.socket_path; }
+
+}  // namespace qva::remote

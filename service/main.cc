@@ -1,0 +1,225 @@
+// vodriksrv: the accounting service host. Prepares the base folder, makes sure the library and
+// the two outside components are registered, creates the array object through the root object,
+// initialises it and keeps it until SIGTERM or SIGINT. Nothing is saved on the way out: the
+// array's children write their own changes as they are made.
+//
+//   vodriksrv [--base-folder DIR]
+//
+// Exit codes (sysexits.h): 0 after a stop signal; EX_USAGE for a bad command line; EX_NOINPUT
+// when the base folder does not exist; EX_CANTCREAT when it is not writable or a template cannot
+// be copied into it; EX_UNAVAILABLE when a library cannot be registered or the array cannot be
+// made; EX_CONFIG when Init fails; EX_OSERR when the signals cannot be set up.
+#include <dlfcn.h>
+#include <errno.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sysexits.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "components/interfaces.h"
+#include "platform/com/bstr.h"
+#include "platform/com/com_ptr.h"
+#include "platform/com/errorinfo.h"
+#include "platform/com/guid.h"
+#include "platform/com/objbase.h"
+#include "platform/com/registry.h"
+#include "qvacom/frame/server_log.h"
+#include "qvacom_idl.h"
+#include "service/host.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kBaseFolderVariable = "QVA_BASE_FOLDER";  // read by the array object too
+constexpr HRESULT kDatabaseNotOpened = static_cast<HRESULT>(0x00040203);
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: vodriksrv [--base-folder DIR]\n"
+               "  Runs the accounting service: initialises the array object in DIR and serves it\n"
+               "  until SIGTERM or SIGINT.\n"
+               "  --base-folder DIR  folder of the settings, database and logs/ (default: $%s,\n"
+               "                     else the folder of this program). A fresh folder gets the\n"
+               "                     templates vodrik_e.xmt and Vodrik.ntt from the program's folder.\n"
+               "  -h, --help         print this help\n"
+               "The class registry is $QVA_REGISTRY when set (currently %s); the library and the\n"
+               "two components are registered in it from the program's folder when they are not.\n",
+               kBaseFolderVariable, com::Registry::DefaultPath().c_str());
+}
+
+std::string ProgramFolder() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string(".") : exe.parent_path().string();
+}
+
+std::string ErrorDescription() {
+  com::ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) != S_OK || !info) return {};
+  com::Bstr description;
+  if (FAILED(info->GetDescription(description.put()))) return {};
+  return description.utf8();
+}
+
+// Copies a template into the base folder unless the file or its working copy is there already.
+bool PrepareTemplate(const fs::path& from, const fs::path& to, const fs::path& working) {
+  std::error_code ec;
+  if (fs::exists(to, ec) || fs::exists(working, ec)) return true;
+  if (!fs::exists(from, ec)) {
+    std::fprintf(stderr, "vodriksrv: the template %s is missing\n", from.c_str());
+    return false;
+  }
+  // Written under a temporary name and renamed, so a crash never leaves half a template.
+  const fs::path temp = to.string() + ".part";
+  if (!fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec) || (fs::rename(temp, to, ec), ec)) {
+    std::fprintf(stderr, "vodriksrv: cannot copy %s to %s: %s\n", from.c_str(), to.c_str(), ec.message().c_str());
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+// True when the registry names an existing server file for `clsid`.
+bool IsRegistered(REFCLSID clsid) {
+  auto tree = com::Registry::Shared().Read();
+  if (!tree) return false;
+  const com::RegistryKey* key = (*tree)->Find("CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32");
+  std::error_code ec;
+  return key && key->GetDefault() && !key->GetDefault()->empty() && fs::exists(*key->GetDefault(), ec);
+}
+
+bool Register(const fs::path& library, REFCLSID clsid) {
+  if (IsRegistered(clsid)) return true;
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    std::fprintf(stderr, "vodriksrv: cannot load %s: %s\n", library.c_str(), dlerror());
+    return false;
+  }
+  auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"));
+  const HRESULT hr = entry ? entry() : E_FAIL;
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "vodriksrv: registering %s failed with code 0x%08X %s\n", library.c_str(),
+                 static_cast<unsigned>(hr), ErrorDescription().c_str());
+    return false;
+  }
+  std::printf("vodriksrv: registered %s\n", library.c_str());
+  // The library stays loaded: activation loads it again by the same path and gets this copy.
+  return true;
+}
+
+// The array's whole life: made, initialised, served until a stop signal, released.
+int Serve(const std::string& base) {
+  qva::ServerLog log(base);
+  com::ComPtr<IQVA> root;
+  HRESULT hr = CoCreateInstance(CLSID_QVA, nullptr, CLSCTX_INPROC_SERVER, IID_IQVA, root.put_void());
+  com::ComPtr<IQVAArray> array;
+  if (SUCCEEDED(hr)) hr = root->GetArray(array.put());
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "vodriksrv: cannot create the array object: code 0x%08X %s\n", static_cast<unsigned>(hr),
+                 ErrorDescription().c_str());
+    return EX_UNAVAILABLE;
+  }
+
+  vodrik::ServiceHost host;
+  if (!host.ok()) {
+    std::fprintf(stderr, "vodriksrv: cannot watch for stop signals: %s\n", std::strerror(errno));
+    return EX_OSERR;
+  }
+
+  hr = array->Init();
+  if (FAILED(hr)) {
+    char line[128];
+    std::snprintf(line, sizeof line, "Vodrik server init failed with code 0x%08X.", static_cast<unsigned>(hr));
+    log.Write(line, static_cast<int>(qva::LogLevel::kError));
+    std::fprintf(stderr, "vodriksrv: %s %s\n", line, ErrorDescription().c_str());
+    return EX_CONFIG;
+  }
+  if (hr == kDatabaseNotOpened) {
+    log.Write("Vodrik server running without a database.", static_cast<int>(qva::LogLevel::kWarn));
+    std::printf("vodriksrv: the database cannot be opened; the array stays uninitialised (folder %s)\n", base.c_str());
+  } else {
+    log.Write("Vodrik server running.", static_cast<int>(qva::LogLevel::kNormal));
+    std::printf("vodriksrv: running in %s\n", base.c_str());
+  }
+  std::fflush(stdout);
+
+  // The remote layer will watch its listening socket on `host` here, so consoles' calls run
+  // on this thread.
+  const int signal = host.Run();
+  if (signal < 0) {
+    std::fprintf(stderr, "vodriksrv: waiting for events failed: %s\n", std::strerror(errno));
+    return EX_OSERR;
+  }
+  log.Write("Vodrik server stopped.", static_cast<int>(qva::LogLevel::kNormal));
+  std::printf("vodriksrv: stopped by %s\n", signal > 0 ? strsignal(signal) : "request");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string base;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      Usage(stdout);
+      return 0;
+    } else if (arg == "--base-folder" && i + 1 < argc) {
+      base = argv[++i];
+    } else if (arg.starts_with("--base-folder=")) {
+      base = arg.substr(std::strlen("--base-folder="));
+    } else {
+      std::fprintf(stderr, "vodriksrv: unexpected argument %s\n", arg.c_str());
+      Usage(stderr);
+      return EX_USAGE;
+    }
+  }
+  if (base.empty()) {
+    const char* env = std::getenv(kBaseFolderVariable);
+    base = env && *env ? env : ProgramFolder();
+  }
+
+  std::error_code ec;
+  if (!fs::is_directory(base, ec)) {
+    std::fprintf(stderr, "vodriksrv: the base folder %s does not exist or is not a folder\n", base.c_str());
+    return EX_NOINPUT;
+  }
+  base = fs::canonical(base, ec).string();
+  if (access(base.c_str(), W_OK | X_OK) != 0) {
+    std::fprintf(stderr, "vodriksrv: the base folder %s is not writable: %s\n", base.c_str(), std::strerror(errno));
+    return EX_CANTCREAT;
+  }
+  // The array reads its base folder from the environment.
+  setenv(kBaseFolderVariable, base.c_str(), 1);
+
+  const fs::path program = ProgramFolder();
+  if (!PrepareTemplate(program / "vodrik_e.xmt", fs::path(base) / "vodrik_e.xmt", fs::path(base) / "vodrik_e.xml") ||
+      !PrepareTemplate(program / "Vodrik.ntt", fs::path(base) / "Vodrik.ntt", fs::path(base) / "Vodrik_e.ntf"))
+    return EX_CANTCREAT;
+
+  // Before any thread exists, so that every thread keeps the signals blocked for the signalfd.
+  if (!vodrik::BlockStopSignals()) {
+    std::fprintf(stderr, "vodriksrv: cannot block the stop signals\n");
+    return EX_OSERR;
+  }
+  if (!Register(program / "libqvacom.so", CLSID_QVAArray) ||
+      !Register(program / "libvodrikctl.so", vodrik::kControlClsid) ||
+      !Register(program / "libvodrikfw.so", vodrik::kFirewallAdapterClsid))
+    return EX_UNAVAILABLE;
+
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    std::fprintf(stderr, "vodriksrv: cannot enter an apartment\n");
+    return EX_OSERR;
+  }
+  const int rc = Serve(base);
+  CoUninitialize();
+  return rc;
+}

@@ -1,0 +1,198 @@
+// vodriksrv as a process: start in a fresh folder, stop on a signal, and the command-line errors.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sysexits.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace qva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ostringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  // Starts vodriksrv with `args`, its output going to files in the test folder, with a registry
+  // of its own and, unless `base_env` is empty, QVA_BASE_FOLDER set.
+  pid_t Start(const std::vector<std::string>& args, const std::string& base_env = "") {
+    std::vector<std::string> env_text;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      if (!entry.starts_with("QVA_REGISTRY=") && !entry.starts_with("QVA_BASE_FOLDER=")) env_text.push_back(entry);
+    }
+    env_text.push_back("QVA_REGISTRY=" + (dir_.path() / "registry").string());
+    if (!base_env.empty()) env_text.push_back("QVA_BASE_FOLDER=" + base_env);
+    std::vector<char*> env;
+    for (std::string& e : env_text) env.push_back(e.data());
+    env.push_back(nullptr);
+
+    std::vector<std::string> argv_text = {QVA_SERVICE};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, QVA_SERVICE, &actions, nullptr, argv.data(), env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  // The exit code, or -1 when the process ended otherwise.
+  static int Wait(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Today's log of `base`.
+  static std::string Log(const fs::path& base) {
+    const time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    char name[32];
+    strftime(name, sizeof name, "%Y%m%d.log", &local);
+    return ReadFile(base / "logs" / name);
+  }
+
+  // Waits until the log of `base` holds `line`; false when the process ends first, or after two
+  // minutes (a hung service must not hang the suite).
+  static bool WaitForLine(pid_t pid, const fs::path& base, const std::string& line) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (std::chrono::steady_clock::now() < give_up) {
+      if (Log(base).find(line) != std::string::npos) return true;
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    return false;
+  }
+
+  TempDir dir_;
+  fs::path out_ = dir_.path() / "stdout", err_ = dir_.path() / "stderr";
+};
+
+class StopSignalTest : public ServiceTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopSignalTest, StartsInAFreshFolderAndStopsCleanly) {
+  const fs::path base = dir_.path() / "base";
+  fs::create_directory(base);
+  const pid_t pid = Start({"--base-folder", base.string()});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitForLine(pid, base, ", NORMAL, Vodrik server running.\r\n"))
+      << ReadFile(err_) << ReadFile(out_) << Log(base);
+  ASSERT_EQ(kill(pid, GetParam()), 0);
+  EXPECT_EQ(Wait(pid), 0) << ReadFile(err_);
+
+  const std::string log = Log(base);
+  EXPECT_EQ(log.find(", NORMAL, Vodrik server init.\r\n"), 17u) << log;
+  EXPECT_NE(log.find(", NORMAL, Vodrik server init finished.\r\n"), std::string::npos);
+  EXPECT_TRUE(log.ends_with(", NORMAL, Vodrik server stopped.\r\n")) << log;
+  for (const char* made : {"vodrik_e.xml", "Vodrik_e.ntf", "vodrik_e.xmt", "Vodrik.ntt"})
+    EXPECT_TRUE(fs::is_regular_file(base / made)) << made;
+  // The library and both components were registered in the service's registry.
+  const std::string registry = ReadFile(dir_.path() / "registry");
+  for (const char* clsid : {"3FB85A50-2E17-4E7C-BC72-DAE077D4BC63", "656FECE1-7D0C-4137-BEFB-9D243A38682D",
+                            "8C843748-580C-413D-86BC-218A30142DEC"})
+    EXPECT_NE(registry.find(clsid), std::string::npos) << clsid;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGTERM, SIGINT));
+
+TEST_F(ServiceTest, TakesTheBaseFolderFromTheEnvironment) {
+  const fs::path base = dir_.path() / "from-env";
+  fs::create_directory(base);
+  const pid_t pid = Start({}, base.string());
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitForLine(pid, base, "Vodrik server running")) << ReadFile(err_);
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  EXPECT_EQ(Wait(pid), 0);
+}
+
+TEST_F(ServiceTest, KeepsServingWithoutADatabase) {
+  const fs::path base = dir_.path() / "base";
+  fs::create_directories(base / "Vodrik_e.ntf");  // a folder the embedded engine cannot open
+  const pid_t pid = Start({"--base-folder", base.string()});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitForLine(pid, base, ", WARN, Vodrik server running without a database.\r\n")) << ReadFile(err_);
+  EXPECT_NE(Log(base).find(", WARN, Can not connect to database.\r\n"), std::string::npos);
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  EXPECT_EQ(Wait(pid), 0);
+}
+
+TEST_F(ServiceTest, FailedInitEndsWithAConfigurationError) {
+  const fs::path base = dir_.path() / "base";
+  fs::create_directories(base);
+  std::ofstream(base / "vodrik_e.xml") << "not a settings document";
+  const pid_t pid = Start({"--base-folder", base.string()});
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(Wait(pid), EX_CONFIG);
+  EXPECT_NE(ReadFile(err_).find("0xC0040300"), std::string::npos) << ReadFile(err_);
+  EXPECT_NE(Log(base).find(", ERROR, Vodrik server init failed with code 0xC0040300.\r\n"), std::string::npos);
+}
+
+TEST_F(ServiceTest, HelpAndCommandLineErrors) {
+  const std::string file = (dir_.path() / "plain-file").string();
+  std::ofstream(file) << "x";
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* message;  // expected in stdout (code 0) or stderr
+  };
+  const Case cases[] = {
+      {{"--help"}, 0, "usage: vodriksrv"},
+      {{"-h"}, 0, "--base-folder DIR"},
+      {{"--base-folder", (dir_.path() / "missing").string()}, EX_NOINPUT, "does not exist"},
+      {{"--base-folder", file}, EX_NOINPUT, "is not a folder"},
+      {{"--verbose"}, EX_USAGE, "unexpected argument --verbose"},
+      {{"--base-folder"}, EX_USAGE, "unexpected argument --base-folder"},
+  };
+  for (const Case& c : cases) {
+    const pid_t pid = Start(c.args);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(Wait(pid), c.code) << c.args[0];
+    const std::string text = ReadFile(c.code == 0 ? out_ : err_);
+    EXPECT_NE(text.find(c.message), std::string::npos) << c.args[0] << ": " << text;
+  }
+}
+
+TEST_F(ServiceTest, RefusesAFolderItCannotWrite) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  const fs::path base = dir_.path() / "read-only";
+  fs::create_directory(base);
+  chmod(base.c_str(), 0555);
+  const pid_t pid = Start({"--base-folder", base.string()});
+  EXPECT_EQ(Wait(pid), EX_CANTCREAT);
+  chmod(base.c_str(), 0755);
+  EXPECT_NE(ReadFile(err_).find("is not writable"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qva::testing
