@@ -13,6 +13,8 @@ build="$root/build/release"
 folder=${1:-$(mktemp -d /tmp/qvacom-XXXXXX)}
 mkdir -p "$folder"
 export QVA_REGISTRY="$folder/registry"
+# The consoles' socket of this run's service, inside the folder.
+export QVA_REMOTE_SOCKET="$folder/qvacom.sock"
 echo "folder: $folder"
 "$build/bin/regsvr" "$build/bin/libqvacom.so"
 "$build/bin/regsvr" --list

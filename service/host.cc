@@ -41,6 +41,12 @@ void ServiceHost::Unwatch(int fd) {
   std::erase_if(watched_, [fd](const Watched& w) { return w.fd == fd; });
 }
 
+int ServiceHost::ReadSignal() {
+  signalfd_siginfo info{};
+  if (read(signal_fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) return static_cast<int>(info.ssi_signo);
+  return 0;
+}
+
 int ServiceHost::Run() {
   if (signal_fd_ < 0) return -1;
   stopping_ = false;
@@ -52,9 +58,7 @@ int ServiceHost::Run() {
       return -1;
     }
     if (fds[0].revents & POLLIN) {
-      signalfd_siginfo info{};
-      if (read(signal_fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-        return static_cast<int>(info.ssi_signo);
+      if (const int signal = ReadSignal()) return signal;
     }
     // Handlers may watch or unwatch: dispatch from a copy of the ready set.
     std::vector<std::function<void()>> ready;

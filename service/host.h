@@ -37,6 +37,11 @@ class ServiceHost {
   // Ends Run after the current dispatch (callable from a handler).
   void Stop() { stopping_ = true; }
 
+  // The signal descriptor, for another loop to watch instead of Run (the remote layer's); and the
+  // number of the stop signal waiting on it, or 0 when none is.
+  int signal_fd() const { return signal_fd_; }
+  int ReadSignal();
+
  private:
   struct Watched {
     int fd;

@@ -3,7 +3,10 @@
 // initialises it and keeps it until SIGTERM or SIGINT. Nothing is saved on the way out: the
 // array's children write their own changes as they are made.
 //
-//   vodriksrv [--base-folder DIR]
+//   vodriksrv [--base-folder DIR] [--socket PATH] [--listen-tcp [PORT]] [--logins FILE]
+//
+// Consoles reach the array through the remote layer (docs/remote.md): on a local socket, and on a
+// TCP port when asked. The calls run on this program's main thread, the array's apartment.
 //
 // Exit codes (sysexits.h): 0 after a stop signal; EX_USAGE for a bad command line; EX_NOINPUT
 // when the base folder does not exist; EX_CANTCREAT when it is not writable or a template cannot
@@ -30,6 +33,7 @@
 #include "platform/com/guid.h"
 #include "platform/com/objbase.h"
 #include "platform/com/registry.h"
+#include "platform/remote/server.h"
 #include "qvacom/frame/server_log.h"
 #include "qvacom_idl.h"
 #include "service/host.h"
@@ -41,18 +45,32 @@ namespace fs = std::filesystem;
 constexpr const char* kBaseFolderVariable = "QVA_BASE_FOLDER";  // read by the array object too
 constexpr HRESULT kDatabaseNotOpened = static_cast<HRESULT>(0x00040203);
 
+// What the command line asks of the remote layer.
+struct Serving {
+  std::string socket;       // empty: the default
+  bool tcp = false;
+  int port = -1;            // -1: the default
+  std::string logins;       // empty: <base folder>/logins
+};
+
 void Usage(FILE* out) {
   std::fprintf(out,
-               "usage: vodriksrv [--base-folder DIR]\n"
+               "usage: vodriksrv [--base-folder DIR] [--socket PATH] [--listen-tcp [PORT]] [--logins FILE]\n"
                "  Runs the accounting service: initialises the array object in DIR and serves it\n"
-               "  until SIGTERM or SIGINT.\n"
+               "  to consoles until SIGTERM or SIGINT.\n"
                "  --base-folder DIR  folder of the settings, database and logs/ (default: $%s,\n"
                "                     else the folder of this program). A fresh folder gets the\n"
                "                     templates vodrik_e.xmt and Vodrik.ntt from the program's folder.\n"
+               "  --socket PATH      local socket of the consoles (default: $QVA_REMOTE_SOCKET, else %s)\n"
+               "  --listen-tcp [PORT] also serve consoles of other machines on TCP (default port:\n"
+               "                     $QVA_REMOTE_PORT, else %u); they must log in\n"
+               "  --logins FILE      the console logins (made with qva-add-login; default: DIR/logins).\n"
+               "                     Without a login only local consoles of this user or root get in.\n"
                "  -h, --help         print this help\n"
                "The class registry is $QVA_REGISTRY when set (currently %s); the library and the\n"
                "two components are registered in it from the program's folder when they are not.\n",
-               kBaseFolderVariable, com::Registry::DefaultPath().c_str());
+               kBaseFolderVariable, qva::remote::DefaultSocketPath().c_str(),
+               static_cast<unsigned>(qva::remote::DefaultPort()), com::Registry::DefaultPath().c_str());
 }
 
 std::string ProgramFolder() {
@@ -116,7 +134,7 @@ bool Register(const fs::path& library, REFCLSID clsid) {
 }
 
 // The array's whole life: made, initialised, served until a stop signal, released.
-int Serve(const std::string& base) {
+int Serve(const std::string& base, const Serving& serving) {
   qva::ServerLog log(base);
   com::ComPtr<IQVA> root;
   HRESULT hr = CoCreateInstance(CLSID_QVA, nullptr, CLSCTX_INPROC_SERVER, IID_IQVA, root.put_void());
@@ -151,9 +169,33 @@ int Serve(const std::string& base) {
   }
   std::fflush(stdout);
 
-  // The remote layer will watch its listening socket on `host` here, so consoles' calls run
-  // on this thread.
-  const int signal = host.Run();
+  // Consoles' calls run on this thread: the remote layer's loop watches the stop signals too.
+  qva::remote::ServerOptions options;
+  options.socket_path = serving.socket;
+  options.listen_tcp = serving.tcp;
+  options.tcp_port = serving.port;
+  options.accounts_path = serving.logins.empty() ? (fs::path(base) / "logins").string() : serving.logins;
+  auto server = qva::remote::Server::Create(array.get(), options);
+  int signal = 0;
+  if (server) {
+    std::printf("vodriksrv: consoles connect on %s", (*server)->socket_path().c_str());
+    if (serving.tcp) std::printf(" and TCP port %u", static_cast<unsigned>((*server)->tcp_port()));
+    std::printf("\n");
+    std::fflush(stdout);
+    (*server)->Watch(host.signal_fd(), [&] {
+      if ((signal = host.ReadSignal())) (*server)->Stop();
+    });
+    (*server)->Run();
+    (*server)->Unwatch(host.signal_fd());
+    server->reset();  // ends every connection, releasing what consoles held, before the array goes
+  } else {
+    // The accounting goes on without consoles rather than not at all.
+    const std::string why = ErrorDescription();
+    log.Write("Consoles cannot connect: " + why, static_cast<int>(qva::LogLevel::kError));
+    std::fprintf(stderr, "vodriksrv: consoles cannot connect: %s\n", why.c_str());
+    std::fflush(stderr);
+    signal = host.Run();
+  }
   if (signal < 0) {
     std::fprintf(stderr, "vodriksrv: waiting for events failed: %s\n", std::strerror(errno));
     return EX_OSERR;
@@ -167,6 +209,7 @@ int Serve(const std::string& base) {
 
 int main(int argc, char** argv) {
   std::string base;
+  Serving serving;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -176,6 +219,21 @@ int main(int argc, char** argv) {
       base = argv[++i];
     } else if (arg.starts_with("--base-folder=")) {
       base = arg.substr(std::strlen("--base-folder="));
+    } else if (arg == "--socket" && i + 1 < argc) {
+      serving.socket = argv[++i];
+    } else if (arg == "--logins" && i + 1 < argc) {
+      serving.logins = argv[++i];
+    } else if (arg == "--listen-tcp") {
+      serving.tcp = true;
+      if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
+        char* end = nullptr;
+        const long port = std::strtol(argv[++i], &end, 10);
+        if (*end || port < 0 || port > 65535) {
+          std::fprintf(stderr, "vodriksrv: %s is not a port number\n", argv[i]);
+          return EX_USAGE;
+        }
+        serving.port = static_cast<int>(port);
+      }
     } else {
       std::fprintf(stderr, "vodriksrv: unexpected argument %s\n", arg.c_str());
       Usage(stderr);
@@ -219,7 +277,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vodriksrv: cannot enter an apartment\n");
     return EX_OSERR;
   }
-  const int rc = Serve(base);
+  const int rc = Serve(base, serving);
   CoUninitialize();
   return rc;
 }

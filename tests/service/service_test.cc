@@ -40,9 +40,13 @@ class ServiceTest : public ::testing::Test {
     std::vector<std::string> env_text;
     for (char** e = environ; *e; ++e) {
       const std::string entry = *e;
-      if (!entry.starts_with("QVA_REGISTRY=") && !entry.starts_with("QVA_BASE_FOLDER=")) env_text.push_back(entry);
+      if (!entry.starts_with("QVA_REGISTRY=") && !entry.starts_with("QVA_BASE_FOLDER=") &&
+          !entry.starts_with("QVA_REMOTE_SOCKET="))
+        env_text.push_back(entry);
     }
     env_text.push_back("QVA_REGISTRY=" + (dir_.path() / "registry").string());
+    // Each service of its own consoles' socket, so that tests running side by side do not meet.
+    env_text.push_back("QVA_REMOTE_SOCKET=" + (dir_.path() / "qvacom.sock").string());
     if (!base_env.empty()) env_text.push_back("QVA_BASE_FOLDER=" + base_env);
     std::vector<char*> env;
     for (std::string& e : env_text) env.push_back(e.data());
