@@ -1,4 +1,4 @@
-// libvodrikctl.so: the in-process server of the control component.
+// libvodrikcontrol.so: the in-process server of the control component.
 #include "components/control.h"
 
 #include "components/inproc_server.h"

@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
     return EX_OSERR;
   }
   if (!Register(program / "libqvacom.so", CLSID_QVAArray) ||
-      !Register(program / "libvodrikctl.so", vodrik::kControlClsid) ||
+      !Register(program / "libvodrikcontrol.so", vodrik::kControlClsid) ||
       !Register(program / "libvodrikfw.so", vodrik::kFirewallAdapterClsid))
     return EX_UNAVAILABLE;
 

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -37,6 +39,21 @@ class ServiceTest : public ::testing::Test {
   // Starts vodriksrv with `args`, its output going to files in the test folder, with a registry
   // of its own and, unless `base_env` is empty, QVA_BASE_FOLDER set.
   pid_t Start(const std::vector<std::string>& args, const std::string& base_env = "") {
+    return Spawn(QVA_SERVICE, args, base_env, out_, err_);
+  }
+
+  // Runs the command line console with `args` against this test's service (its registry and
+  // socket) and waits for it: its exit code, and its standard output in *out.
+  int Console(const std::vector<std::string>& args, std::string* out = nullptr) {
+    const fs::path console_out = dir_.path() / "console.out", console_err = dir_.path() / "console.err";
+    const int code = Wait(Spawn(QVA_CONSOLE, args, "", console_out, console_err));
+    if (out) *out = ReadFile(console_out);
+    if (code != 0) ADD_FAILURE() << "vodrikctl exit code " << code << ": " << ReadFile(console_err);
+    return code;
+  }
+
+  pid_t Spawn(const char* program, const std::vector<std::string>& args, const std::string& base_env,
+              const fs::path& out, const fs::path& err) {
     std::vector<std::string> env_text;
     for (char** e = environ; *e; ++e) {
       const std::string entry = *e;
@@ -46,13 +63,13 @@ class ServiceTest : public ::testing::Test {
     }
     env_text.push_back("QVA_REGISTRY=" + (dir_.path() / "registry").string());
     // Each service of its own consoles' socket, so that tests running side by side do not meet.
-    env_text.push_back("QVA_REMOTE_SOCKET=" + (dir_.path() / "qvacom.sock").string());
+    env_text.push_back("QVA_REMOTE_SOCKET=" + socket_.string());
     if (!base_env.empty()) env_text.push_back("QVA_BASE_FOLDER=" + base_env);
     std::vector<char*> env;
     for (std::string& e : env_text) env.push_back(e.data());
     env.push_back(nullptr);
 
-    std::vector<std::string> argv_text = {QVA_SERVICE};
+    std::vector<std::string> argv_text = {program};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argv_text) argv.push_back(a.data());
@@ -60,10 +77,10 @@ class ServiceTest : public ::testing::Test {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, QVA_SERVICE, &actions, nullptr, argv.data(), env.data()), 0);
+    EXPECT_EQ(posix_spawn(&pid, program, &actions, nullptr, argv.data(), env.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
   }
@@ -99,8 +116,21 @@ class ServiceTest : public ::testing::Test {
     return false;
   }
 
+  // Waits until the service listens for consoles (after its init line).
+  bool WaitForConsoles(pid_t pid) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (std::chrono::steady_clock::now() < give_up) {
+      if (fs::exists(socket_)) return true;
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
   TempDir dir_;
   fs::path out_ = dir_.path() / "stdout", err_ = dir_.path() / "stderr";
+  fs::path socket_ = dir_.path() / "qvacom.sock";
 };
 
 class StopSignalTest : public ServiceTest, public ::testing::WithParamInterface<int> {};
@@ -185,6 +215,40 @@ TEST_F(ServiceTest, HelpAndCommandLineErrors) {
     const std::string text = ReadFile(c.code == 0 ? out_ : err_);
     EXPECT_NE(text.find(c.message), std::string::npos) << c.args[0] << ": " << text;
   }
+}
+
+// A console, run as a person would run it, changes a user of the running service; the change is in
+// the database and is still there after the service restarts.
+TEST_F(ServiceTest, AConsoleChangeReachesTheDatabaseAndSurvivesARestart) {
+  const fs::path base = dir_.path() / "base";
+  fs::create_directory(base);
+  pid_t pid = Start({"--base-folder", base.string()});
+  ASSERT_TRUE(WaitForLine(pid, base, "Vodrik server running.") && WaitForConsoles(pid)) << ReadFile(err_);
+  ASSERT_EQ(Console({"users", "add", "alice", "--set", "FullName=Alice Archer"}), 0);
+  ASSERT_EQ(Console({"users", "change", "alice", "--set", "TimeLimit=42.5"}), 0);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((base / "Vodrik_e.ntf").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* rows = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT Name, FullName, TimeLimit FROM Users", -1, &rows, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(rows), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(rows, 0)), "alice");
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(rows, 1)), "Alice Archer");
+  EXPECT_EQ(sqlite3_column_double(rows, 2), 42.5);
+  EXPECT_EQ(sqlite3_step(rows), SQLITE_DONE);
+  sqlite3_finalize(rows);
+  sqlite3_close(db);
+
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  ASSERT_EQ(Wait(pid), 0) << ReadFile(err_);
+  pid = Start({"--base-folder", base.string()});
+  ASSERT_TRUE(WaitForLine(pid, base, "Vodrik server stopped.") && WaitForConsoles(pid)) << ReadFile(err_);
+  std::string shown;
+  EXPECT_EQ(Console({"--json", "users", "show", "alice"}, &shown), 0);
+  EXPECT_NE(shown.find("\"FullName\": \"Alice Archer\""), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\"TimeLimit\": 42.5"), std::string::npos) << shown;
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  EXPECT_EQ(Wait(pid), 0) << ReadFile(err_);
 }
 
 TEST_F(ServiceTest, RefusesAFolderItCannotWrite) {
