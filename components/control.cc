@@ -34,23 +34,4 @@ HRESULT CVodrikControl::SetArray(IUnknown* array) {
 
 }  // namespace vodrik
 
-namespace com {
-Module& ThisModule() {
-  static Module module;
-  return module;
-}
-}  // namespace com
-
-COMAPI HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-  return vodrik::GetClassObjectOf<vodrik::CVodrikControl>(vodrik::kControlClsid, rclsid, riid, ppv);
-}
-
-COMAPI HRESULT DllCanUnloadNow() { return com::ThisModule().LockCount() == 0 ? S_OK : S_FALSE; }
-
-COMAPI HRESULT DllRegisterServer() {
-  return vodrik::RegisterInprocClass(vodrik::kControlClsid, "Vodrik Control Class", true);
-}
-
-COMAPI HRESULT DllUnregisterServer() {
-  return vodrik::RegisterInprocClass(vodrik::kControlClsid, "Vodrik Control Class", false);
-}
+VODRIK_INPROC_SERVER(vodrik::CVodrikControl, vodrik::kControlClsid, "Vodrik Control Class")

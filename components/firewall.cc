@@ -34,23 +34,4 @@ HRESULT CVodrikFirewallAdapter::CreateProxy(LONG edition, IVodrikFirewallProxy**
 
 }  // namespace vodrik
 
-namespace com {
-Module& ThisModule() {
-  static Module module;
-  return module;
-}
-}  // namespace com
-
-COMAPI HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-  return vodrik::GetClassObjectOf<vodrik::CVodrikFirewallAdapter>(vodrik::kFirewallAdapterClsid, rclsid, riid, ppv);
-}
-
-COMAPI HRESULT DllCanUnloadNow() { return com::ThisModule().LockCount() == 0 ? S_OK : S_FALSE; }
-
-COMAPI HRESULT DllRegisterServer() {
-  return vodrik::RegisterInprocClass(vodrik::kFirewallAdapterClsid, "Vodrik Firewall Adapter Class", true);
-}
-
-COMAPI HRESULT DllUnregisterServer() {
-  return vodrik::RegisterInprocClass(vodrik::kFirewallAdapterClsid, "Vodrik Firewall Adapter Class", false);
-}
+VODRIK_INPROC_SERVER(vodrik::CVodrikFirewallAdapter, vodrik::kFirewallAdapterClsid, "Vodrik Firewall Adapter Class")

@@ -46,3 +46,19 @@ HRESULT GetClassObjectOf(REFCLSID served, REFCLSID wanted, REFIID riid, void** p
 }
 
 }  // namespace vodrik
+
+// Defines the module and the four entry points of a library that serves the one class `Class`
+// under `clsid`, described in the registry as `description`.
+#define VODRIK_INPROC_SERVER(Class, clsid, description)                                                  \
+  namespace com {                                                                                        \
+  Module& ThisModule() {                                                                                 \
+    static Module module;                                                                                \
+    return module;                                                                                       \
+  }                                                                                                      \
+  }                                                                                                      \
+  COMAPI HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {                           \
+    return ::vodrik::GetClassObjectOf<Class>(clsid, rclsid, riid, ppv);                                  \
+  }                                                                                                      \
+  COMAPI HRESULT DllCanUnloadNow() { return com::ThisModule().LockCount() == 0 ? S_OK : S_FALSE; }       \
+  COMAPI HRESULT DllRegisterServer() { return ::vodrik::RegisterInprocClass(clsid, description, true); } \
+  COMAPI HRESULT DllUnregisterServer() { return ::vodrik::RegisterInprocClass(clsid, description, false); }

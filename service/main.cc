@@ -27,6 +27,7 @@
 #include <system_error>
 
 #include "components/interfaces.h"
+#include "platform/com/activation.h"
 #include "platform/com/bstr.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/errorinfo.h"
@@ -105,31 +106,15 @@ bool PrepareTemplate(const fs::path& from, const fs::path& to, const fs::path& w
   return true;
 }
 
-// True when the registry names an existing server file for `clsid`.
-bool IsRegistered(REFCLSID clsid) {
-  auto tree = com::Registry::Shared().Read();
-  if (!tree) return false;
-  const com::RegistryKey* key = (*tree)->Find("CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32");
-  std::error_code ec;
-  return key && key->GetDefault() && !key->GetDefault()->empty() && fs::exists(*key->GetDefault(), ec);
-}
-
+// Registers `library` unless the registry names a server file for `clsid` already.
 bool Register(const fs::path& library, REFCLSID clsid) {
-  if (IsRegistered(clsid)) return true;
-  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    std::fprintf(stderr, "vodriksrv: cannot load %s: %s\n", library.c_str(), dlerror());
-    return false;
-  }
-  auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"));
-  const HRESULT hr = entry ? entry() : E_FAIL;
+  const HRESULT hr = com::RegisterServerIfAbsent(library.string(), clsid);
   if (FAILED(hr)) {
     std::fprintf(stderr, "vodriksrv: registering %s failed with code 0x%08X %s\n", library.c_str(),
                  static_cast<unsigned>(hr), ErrorDescription().c_str());
     return false;
   }
-  std::printf("vodriksrv: registered %s\n", library.c_str());
-  // The library stays loaded: activation loads it again by the same path and gets this copy.
+  if (hr == S_OK) std::printf("vodriksrv: registered %s\n", library.c_str());
   return true;
 }
 

@@ -2,6 +2,7 @@
 #include "platform/com/activation.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/com/errorinfo.h"
 #include "platform/com/guid.h"
 #include "platform/com/registry.h"
 
@@ -71,6 +73,16 @@ HRESULT GetInprocClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 bool IsLocalName(const COSERVERINFO* info) { return !info || !info->pwszName || !info->pwszName[0]; }
 
 }  // namespace
+
+HRESULT RegisterServerIfAbsent(const std::string& library, REFCLSID clsid) {
+  if (auto path = ClassKeyDefault(clsid, "InprocServer32"); path && !path->empty() && access(path->c_str(), F_OK) == 0)
+    return S_FALSE;
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return ReportError(E_FAIL, "Registration", "cannot load " + library + ": " + dlerror());
+  auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"));
+  if (!entry) return ReportError(E_FAIL, "Registration", library + " has no DllRegisterServer");
+  return entry();
+}
 
 void SetOutOfProcessActivator(OutOfProcessActivator activator) { g_activator = activator; }
 

@@ -1,10 +1,18 @@
 // Hooks of the activation runtime for the layers above it.
 #pragma once
 
+#include <string>
+
 #include "platform/com/objbase.h"
 #include "platform/com/text.h"
 
 namespace com {
+
+// Registers the in-process server file `library` through its DllRegisterServer, unless the
+// registry already names an existing server file for `clsid`. The library stays loaded (a later
+// activation finds it by the same path). S_FALSE when nothing had to be done; a failure sets error
+// information naming the file.
+COM_CXX_API HRESULT RegisterServerIfAbsent(const std::string& library, REFCLSID clsid);
 
 // Answers activations outside the process (CLSCTX_LOCAL_SERVER, CLSCTX_REMOTE_SERVER). The
 // remote layer installs one; without it such activations fail with REGDB_E_CLASSNOTREG, as

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "components/interfaces.h"
+#include "platform/com/activation.h"
 #include "platform/com/bstr.h"
 #include "platform/com/guid.h"
 #include "platform/com/objbase.h"
@@ -42,19 +43,8 @@ void* Load(const fs::path& library) {
   return handle;
 }
 
-bool IsRegistered(REFCLSID clsid) {
-  auto tree = com::Registry::Shared().Read();
-  if (!tree) return false;
-  const com::RegistryKey* key = (*tree)->Find("CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32");
-  std::error_code ec;
-  return key && key->GetDefault() && !key->GetDefault()->empty() && fs::exists(*key->GetDefault(), ec);
-}
-
 void EnsureRegistered(const fs::path& library, REFCLSID clsid) {
-  if (IsRegistered(clsid)) return;
-  auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(Load(library), "DllRegisterServer"));
-  if (!entry) throw Failure{E_FAIL, library.string() + " has no DllRegisterServer", {}};
-  const HRESULT hr = entry();
+  const HRESULT hr = com::RegisterServerIfAbsent(library.string(), clsid);
   if (FAILED(hr)) Throw(hr, "registering " + library.string());
 }
 
