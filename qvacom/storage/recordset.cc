@@ -281,38 +281,17 @@ bool StringOfValue(const VARIANT& v, std::string* out, std::string_view date_for
 
 bool CRecordset::GetDouble(std::string_view field, double* out) {
   *out = 0;
-  try {
-    com::Variant v;
-    ReadField(field, &v);
-    return DoubleOfValue(v, out);
-  } catch (const com::ComError& e) {
-    Record(e);
-    return false;
-  }
+  return ReadAs(field, [&](const com::Variant& v) { return DoubleOfValue(v, out); });
 }
 
 bool CRecordset::GetLong(std::string_view field, LONG* out) {
   *out = 0;
-  try {
-    com::Variant v;
-    ReadField(field, &v);
-    return LongOfValue(v, out);
-  } catch (const com::ComError& e) {
-    Record(e);
-    return false;
-  }
+  return ReadAs(field, [&](const com::Variant& v) { return LongOfValue(v, out); });
 }
 
 bool CRecordset::GetDate(std::string_view field, DateWithStatus* out) {
   *out = DateWithStatus{0.0, DateStatus::kNull};
-  try {
-    com::Variant v;
-    ReadField(field, &v);
-    return DateOfValue(v, out);
-  } catch (const com::ComError& e) {
-    Record(e);
-    return false;
-  }
+  return ReadAs(field, [&](const com::Variant& v) { return DateOfValue(v, out); });
 }
 
 bool CRecordset::GetVariant(std::string_view field, com::Variant* out) {
@@ -329,14 +308,7 @@ bool CRecordset::GetVariant(std::string_view field, com::Variant* out) {
 
 bool CRecordset::GetString(std::string_view field, std::string* out, std::string_view date_format) {
   out->clear();
-  try {
-    com::Variant v;
-    ReadField(field, &v);
-    return StringOfValue(v, out, date_format);
-  } catch (const com::ComError& e) {
-    Record(e);
-    return false;
-  }
+  return ReadAs(field, [&](const com::Variant& v) { return StringOfValue(v, out, date_format); });
 }
 
 }  // namespace qva

@@ -115,6 +115,19 @@ class CRecordset {
   com::ComPtr<Field> FindField(std::string_view field);
   // Reads the named field of the current row into *value; raises ComError.
   void ReadField(std::string_view field, com::Variant* value);
+  // Reads `field` and hands its value to `convert` (the typed readers' conversion); false, with
+  // the error recorded, when the field cannot be read.
+  template <class Convert>
+  bool ReadAs(std::string_view field, Convert convert) {
+    try {
+      com::Variant v;
+      ReadField(field, &v);
+      return convert(v);
+    } catch (const com::ComError& e) {
+      Record(e);
+      return false;
+    }
+  }
 
   com::ComPtr<_Recordset> recordset_;
   com::ComPtr<_Command> command_;
