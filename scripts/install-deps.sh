@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev libsqlite3-dev libxml2-dev unixodbc-dev odbcinst libsqliteodbc
   capnproto libcapnp-dev libssl-dev
+  iproute2  # ip: a test runs a console in a network namespace of its own
   locales tzdata
 )
 

@@ -4,6 +4,7 @@
 // array's children write their own changes as they are made.
 //
 //   vodriksrv [--base-folder DIR] [--socket PATH] [--listen-tcp [PORT]] [--logins FILE]
+//             [--max-connections N] [--login-time SECONDS]
 //
 // Consoles reach the array through the remote layer (docs/remote.md): on a local socket, and on a
 // TCP port when asked. The calls run on this program's main thread, the array's apartment.
@@ -20,9 +21,11 @@
 #include <sysexits.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -52,11 +55,23 @@ struct Serving {
   bool tcp = false;
   int port = -1;            // -1: the default
   std::string logins;       // empty: <base folder>/logins
+  size_t max_connections = qva::remote::kDefaultMaxConnections;
+  std::chrono::milliseconds login_time = qva::remote::kDefaultLoginTime;
 };
+
+// A whole number from `first` to `last`, else nullopt.
+std::optional<long> Number(const char* text, long first, long last) {
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(text, &end, 10);
+  if (end == text || *end || errno == ERANGE || n < first || n > last) return std::nullopt;
+  return n;
+}
 
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: vodriksrv [--base-folder DIR] [--socket PATH] [--listen-tcp [PORT]] [--logins FILE]\n"
+               "                 [--max-connections N] [--login-time SECONDS]\n"
                "  Runs the accounting service: initialises the array object in DIR and serves it\n"
                "  to consoles until SIGTERM or SIGINT.\n"
                "  --base-folder DIR  folder of the settings, database and logs/ (default: $%s,\n"
@@ -67,11 +82,19 @@ void Usage(FILE* out) {
                "                     $QVA_REMOTE_PORT, else %u); they must log in\n"
                "  --logins FILE      the console logins (made with qva-add-login; default: DIR/logins).\n"
                "                     Without a login only local consoles of this user or root get in.\n"
+               "  --max-connections N\n"
+               "                     consoles connected at once, local and TCP together (default\n"
+               "                     %zu); one more is closed as soon as it connects\n"
+               "  --login-time SECONDS\n"
+               "                     a connection not logged in by then is closed (default %lld);\n"
+               "                     logged-in consoles stay as long as they like\n"
                "  -h, --help         print this help\n"
                "The class registry is $QVA_REGISTRY when set (currently %s); the library and the\n"
                "two components are registered in it from the program's folder when they are not.\n",
                kBaseFolderVariable, qva::remote::DefaultSocketPath().c_str(),
-               static_cast<unsigned>(qva::remote::DefaultPort()), com::Registry::DefaultPath().c_str());
+               static_cast<unsigned>(qva::remote::DefaultPort()), qva::remote::kDefaultMaxConnections,
+               static_cast<long long>(qva::remote::kDefaultLoginTime.count() / 1000),
+               com::Registry::DefaultPath().c_str());
 }
 
 std::string ProgramFolder() {
@@ -160,6 +183,8 @@ int Serve(const std::string& base, const Serving& serving) {
   options.listen_tcp = serving.tcp;
   options.tcp_port = serving.port;
   options.accounts_path = serving.logins.empty() ? (fs::path(base) / "logins").string() : serving.logins;
+  options.max_connections = serving.max_connections;
+  options.login_time = serving.login_time;
   auto server = qva::remote::Server::Create(array.get(), options);
   int signal = 0;
   if (server) {
@@ -208,6 +233,20 @@ int main(int argc, char** argv) {
       serving.socket = argv[++i];
     } else if (arg == "--logins" && i + 1 < argc) {
       serving.logins = argv[++i];
+    } else if (arg == "--max-connections" && i + 1 < argc) {
+      const auto n = Number(argv[++i], 1, 65536);
+      if (!n) {
+        std::fprintf(stderr, "vodriksrv: --max-connections takes a number from 1 to 65536, not %s\n", argv[i]);
+        return EX_USAGE;
+      }
+      serving.max_connections = static_cast<size_t>(*n);
+    } else if (arg == "--login-time" && i + 1 < argc) {
+      const auto n = Number(argv[++i], 1, 3600);
+      if (!n) {
+        std::fprintf(stderr, "vodriksrv: --login-time takes seconds from 1 to 3600, not %s\n", argv[i]);
+        return EX_USAGE;
+      }
+      serving.login_time = std::chrono::seconds(*n);
     } else if (arg == "--listen-tcp") {
       serving.tcp = true;
       if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {

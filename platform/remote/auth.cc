@@ -1,6 +1,8 @@
 #include "platform/remote/auth.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -9,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -243,5 +247,72 @@ Bytes DecoySalt(const Bytes& secret, std::string_view user, std::string_view dom
   salt.resize(kSaltBytes);
   return salt;
 }
+
+std::string LoginSourceOf(const sockaddr* address, socklen_t length) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address->sa_family == AF_INET && length >= sizeof(sockaddr_in)) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    return text;
+  }
+  if (address->sa_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
+    in6_addr a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a)) {
+      inet_ntop(AF_INET, &a.s6_addr[12], text, sizeof text);
+      return text;
+    }
+    std::memset(&a.s6_addr[8], 0, 8);
+    inet_ntop(AF_INET6, &a, text, sizeof text);
+    return std::string(text) + "/64";
+  }
+  return {};
+}
+
+std::string LoginSourceOfUid(uid_t uid) { return "uid " + std::to_string(uid); }
+
+LoginThrottle::Time LoginThrottle::HoldAfter(uint32_t failures) const {
+  if (failures == 0) return Time::zero();
+  const Time first = options_.first_delay, most = options_.max_delay;
+  Time hold = first;
+  for (uint32_t i = 1; i < failures && hold < most; ++i) hold *= 2;
+  return std::min(hold, most);
+}
+
+bool LoginThrottle::Quiet(const Entry& e, Time now) const {
+  return now >= e.next_answer && now - e.last_failure >= options_.quiet_period;
+}
+
+LoginThrottle::Entry* LoginThrottle::Find(const std::string& source, Time now) {
+  if (auto it = table_.find(source); it != table_.end()) {
+    if (!Quiet(it->second, now)) return &it->second;
+    table_.erase(it);
+    return nullptr;
+  }
+  if (table_.size() < options_.max_sources) return nullptr;
+  std::erase_if(table_, [&](const auto& entry) { return Quiet(entry.second, now); });
+  if (table_.size() < options_.max_sources) return nullptr;
+  if (Quiet(overflow_, now)) overflow_ = Entry{};
+  return &overflow_;
+}
+
+LoginThrottle::Time LoginThrottle::Admit(const std::string& source, Time now) {
+  Entry* e = Find(source, now);
+  if (!e || e->failures == 0) return now;
+  // Queued behind the answers already held, but never further than the longest hold: a flood of
+  // attempts must not push the source's answers (or, for the shared count, every newcomer's)
+  // hours away.
+  e->next_answer = std::min(std::max(now, e->next_answer) + HoldAfter(e->failures), now + Time(options_.max_delay));
+  return e->next_answer;
+}
+
+void LoginThrottle::Failed(const std::string& source, Time now) {
+  Entry* e = Find(source, now);
+  if (!e) e = &table_[source];
+  // The hold stops growing long before the count could overflow.
+  if (e->failures < 64) ++e->failures;
+  e->last_failure = now;
+}
+
+void LoginThrottle::Succeeded(const std::string& source) { table_.erase(source); }
 
 }  // namespace qva::remote

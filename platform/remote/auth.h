@@ -13,9 +13,14 @@
 // Windows account names do; neither may contain ':' or a line break.
 #pragma once
 
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/com/result.h"
@@ -80,5 +85,66 @@ bool VerifyClientProof(const Verifier& v, const Bytes& auth_message, const Bytes
 // A deterministic stand-in salt for an account that does not exist, from a per-process secret.
 Bytes DecoySalt(const Bytes& secret, std::string_view user, std::string_view domain);
 bool ConstantTimeEqual(const Bytes& a, const Bytes& b);
+
+// ---- slowing down failed logins ------------------------------------------------------------
+
+// Where a login attempt comes from, as failures are counted: a TCP peer by its address, an IPv6
+// peer by its /64 (the block one host is usually given, so stepping through its addresses does
+// not start it afresh), an IPv4-mapped IPv6 address as the IPv4 address; a peer on the local
+// socket by its uid. Empty for an address family that is neither.
+std::string LoginSourceOf(const sockaddr* address, socklen_t length);
+std::string LoginSourceOfUid(uid_t uid);
+
+struct LoginSlowing {
+  // The hold on the answer to the next attempt after one failure; it doubles with each further
+  // failure up to `max_delay`.
+  std::chrono::milliseconds first_delay{1000};
+  std::chrono::milliseconds max_delay{30000};
+  // A source without a failure for this long starts afresh.
+  std::chrono::milliseconds quiet_period{std::chrono::minutes(10)};
+  // The sources remembered at most. When the table is full (an attacker with many addresses),
+  // sources it does not hold share one count, so a flood of new sources slows itself down
+  // instead of pushing the sources already counted out of the table.
+  size_t max_sources = 4096;
+};
+
+// The failed logins per source and the hold they earn the next attempt. Times are readings of
+// one monotonic clock, as durations since its origin. One thread's (the serving thread's).
+class LoginThrottle {
+ public:
+  using Time = std::chrono::nanoseconds;
+
+  explicit LoginThrottle(LoginSlowing options = {}) : options_(options) {}
+
+  // An attempt from `source` arrives at `now`: when its answer may go. `now` for a source without
+  // recent failures; otherwise the hold its failures earned, counted from `now` or from the
+  // answer last held for that source, whichever is later, so that attempts sent side by side on
+  // several connections are answered one hold after another; but never later than max_delay
+  // after `now`.
+  Time Admit(const std::string& source, Time now);
+  // The attempt's outcome: a failure adds to the count, a success forgets the source.
+  void Failed(const std::string& source, Time now);
+  void Succeeded(const std::string& source);
+
+  // The hold `failures` earn: none for none, then first_delay doubling up to max_delay.
+  Time HoldAfter(uint32_t failures) const;
+  // The sources counted one by one (the shared count of the overflow is not among them).
+  size_t sources() const { return table_.size(); }
+
+ private:
+  struct Entry {
+    uint32_t failures = 0;
+    Time last_failure{};
+    Time next_answer{};  // the latest answer held so far
+  };
+  // The source's entry; the shared one when the table is full and does not hold it; null when
+  // it has none and there is room. Entries gone quiet are forgotten on the way.
+  Entry* Find(const std::string& source, Time now);
+  bool Quiet(const Entry& e, Time now) const;
+
+  LoginSlowing options_;
+  std::unordered_map<std::string, Entry> table_;
+  Entry overflow_;
+};
 
 }  // namespace qva::remote

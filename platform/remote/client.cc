@@ -5,6 +5,7 @@
 #include "platform/com/activation.h"
 #include "platform/com/errorinfo.h"
 #include "platform/remote/auth.h"
+#include "platform/remote/corked_stream.h"
 #include "platform/remote/runtime.h"
 #include "platform/remote/server.h"
 
@@ -28,9 +29,10 @@ std::string HostName(LPCOLESTR name) {
 }
 
 // Logs in on the gate; the session, or the refusal.
-HRESULT Login(wire::Gate::Client& gate, const Identity* identity, kj::WaitScope& wait, wire::Session::Client* session) {
+HRESULT Login(wire::Gate::Client& gate, const Identity* identity, Apartment& apartment,
+              wire::Session::Client* session) {
   if (!identity) {
-    auto response = gate.localLoginRequest().send().wait(wait);
+    auto response = apartment.Wait(gate.localLoginRequest().send());
     RETURN_IF_FAILED(response.getHr());
     *session = response.getSession();
     return S_OK;
@@ -40,7 +42,7 @@ HRESULT Login(wire::Gate::Client& gate, const Identity* identity, kj::WaitScope&
   begin.setUser(identity->user);
   begin.setDomain(identity->domain);
   begin.setClientNonce(kj::arrayPtr(client_nonce.data(), client_nonce.size()));
-  auto challenge = begin.send().wait(wait);
+  auto challenge = apartment.Wait(begin.send());
   const uint32_t iterations = challenge.getIterations();
   // A gate that asks for absurd work is not one to trust with a proof.
   if (iterations == 0 || iterations > kMaxIterations) return E_ACCESSDENIED;
@@ -52,7 +54,7 @@ HRESULT Login(wire::Gate::Client& gate, const Identity* identity, kj::WaitScope&
   const ClientProof proof = ComputeClientProof(identity->password, salt, iterations, auth_message);
   auto finish = gate.finishLoginRequest();
   finish.setProof(kj::arrayPtr(proof.proof.data(), proof.proof.size()));
-  auto response = finish.send().wait(wait);
+  auto response = apartment.Wait(finish.send());
   RETURN_IF_FAILED(response.getHr());
   // The service proves in turn that it holds the account's verifier: no impostor gets our calls.
   auto signature = response.getServerSignature();
@@ -69,8 +71,8 @@ HRESULT Activate(REFCLSID clsid, DWORD context, COSERVERINFO* server, DWORD coun
   if (count == 0 || !results) return E_INVALIDARG;
   if (count > 64) return E_INVALIDARG;
   Apartment& apartment = Apartment::Current();
-  if (apartment.dispatching()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
-  kj::WaitScope& wait = apartment.wait_scope();
+  // A member serving a call may connect elsewhere (it runs on a fiber); an object's release may not.
+  if (!apartment.can_wait()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
 
   const std::string host = server ? HostName(server->pwszName) : std::string();
   const bool local = !(context & CLSCTX_REMOTE_SERVER) || host.empty();
@@ -85,10 +87,9 @@ HRESULT Activate(REFCLSID clsid, DWORD context, COSERVERINFO* server, DWORD coun
   wire::Gate::Client gate = nullptr;
   try {
     auto& network = apartment.io().provider->getNetwork();
-    auto address =
-        (local ? network.parseAddress("unix:" + DefaultSocketPath()) : network.parseAddress(host, DefaultPort()))
-            .wait(wait);
-    connection->stream = address->connect().wait(wait);
+    auto address = apartment.Wait(local ? network.parseAddress("unix:" + DefaultSocketPath())
+                                        : network.parseAddress(host, DefaultPort()));
+    connection->stream = kj::heap<CorkedStream>(apartment.Wait(address->connect()));
     capnp::ReaderOptions limits;
     limits.traversalLimitInWords = kMaxMessageWords;
     limits.nestingLimit = 32;
@@ -104,12 +105,12 @@ HRESULT Activate(REFCLSID clsid, DWORD context, COSERVERINFO* server, DWORD coun
 
   try {
     wire::Session::Client session = nullptr;
-    RETURN_IF_FAILED(Login(gate, identity ? &*identity : nullptr, wait, &session));
+    RETURN_IF_FAILED(Login(gate, identity ? &*identity : nullptr, apartment, &session));
     auto request = session.activateRequest();
     request.setClsid(GuidBytes(clsid));
     auto iids = request.initIids(count);
     for (DWORD i = 0; i < count; ++i) iids.set(i, GuidBytes(*results[i].pIID));
-    auto response = request.send().wait(wait);
+    auto response = apartment.Wait(request.send());
     const HRESULT hr = response.getHr();
     if (FAILED(hr)) return hr;
     auto codes = response.getResults();

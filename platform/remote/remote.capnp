@@ -54,19 +54,24 @@ struct ErrorInfo {
 }
 
 interface Object {
+  # Every method carries the caller's causality: the chain of calls it belongs to (a console's
+  # call, the calls back it causes, their calls in turn). While a served call waits for a call
+  # back, the receiver serves at once only calls of the same chain; others wait their turn. Zero:
+  # a chain of its own.
+  #
   # Calls member `method` (its index among the interface's own members, in vtable order, after
   # IUnknown's and IDispatch's) of interface `iid`. `outs` are the [out] values in declaration
   # order, present when `hr` is a success code; `error` accompanies a failure code.
-  call @0 (iid :Data, method :UInt16, args :List(Value))
+  call @0 (iid :Data, method :UInt16, args :List(Value), causality :UInt64)
       -> (hr :Int32, outs :List(Value), error :ErrorInfo);
-  queryInterface @1 (iid :Data) -> (hr :Int32);
+  queryInterface @1 (iid :Data) -> (hr :Int32);  # answered at once: it runs no member
 
   # IEnumVARIANT. `next` answers up to `count` values at once (the server may answer fewer than
   # asked, but then says S_FALSE only at the end of the sequence).
-  next @2 (count :UInt32) -> (hr :Int32, items :List(Value));
-  skip @3 (count :UInt32) -> (hr :Int32);
-  reset @4 () -> (hr :Int32);
-  clone @5 () -> (hr :Int32, enumerator :Object);
+  next @2 (count :UInt32, causality :UInt64) -> (hr :Int32, items :List(Value));
+  skip @3 (count :UInt32, causality :UInt64) -> (hr :Int32);
+  reset @4 (causality :UInt64) -> (hr :Int32);
+  clone @5 (causality :UInt64) -> (hr :Int32, enumerator :Object);
 }
 
 interface Session {

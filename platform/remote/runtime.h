@@ -9,11 +9,18 @@
 //
 // Everything here belongs to one thread, the one whose kj event loop (its Apartment) carries the
 // connection: COM's apartment rule. A proxy called from another thread answers RPC_E_WRONG_THREAD.
+//
+// Both sides are alike: each exports its own objects and imports the peer's, so a console can
+// hand the service an object of its own process and the service calls it back while it serves
+// the console's call. Calls from a peer run on fibers (their own stacks) so that a member can
+// wait for a call of its own; see Apartment for the order in which they are served.
 #pragma once
 
 #include <capnp/rpc-twoparty.h>
 #include <kj/async-io.h>
+#include <kj/debug.h>
 
+#include <deque>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -28,34 +35,85 @@ namespace qva::remote {
 
 constexpr HRESULT RPC_E_DISCONNECTED = static_cast<HRESULT>(0x80010108u);
 constexpr HRESULT RPC_E_WRONG_THREAD = static_cast<HRESULT>(0x8001010Eu);
-// A server-side call cannot wait for a call of its own into the client's process.
+// Code that runs on the thread's own stack inside the event loop (an object's release, say)
+// cannot wait for a call of its own.
 constexpr HRESULT RPC_E_CANTCALLOUT_ININPUTSYNCCALL = static_cast<HRESULT>(0x8001010Du);
+// A call refused by its receiver: calls back and forth nested deeper than kMaxNesting.
+constexpr HRESULT RPC_E_CALL_REJECTED = static_cast<HRESULT>(0x80010001u);
+
+// Most calls of one chain (console -> service -> console -> ...) served at once by one thread.
+inline constexpr int kMaxNesting = 64;
 
 class ObjectServer;
 class RemoteObject;
 
 // The kj event loop of one thread and the tables of the objects it imports and exports.
+//
+// Calls from peers are served on fibers of a pool, one stack each, so that a member can wait for
+// a call of its own (into the console that called it, typically) while the loop goes on. Whose
+// calls run meanwhile is decided by causality, the chain of calls a call belongs to, carried by
+// every call: while a served call waits, a call of the same chain (one the awaited call back
+// makes in turn) is served at once, since its caller waits for it and refusing it would
+// deadlock; calls of other chains wait until the suspended call has ended, and are then served
+// one at a time in the order they arrived. So calls of independent consoles still run one at a
+// time in arrival order and never see a member half done; only the chain that is being called
+// back reenters, as in a COM single-threaded apartment. A chain nests at most kMaxNesting calls
+// deep; the next is refused with RPC_E_CALL_REJECTED.
 class Apartment {
  public:
   // The calling thread's apartment, made on first use. A thread has at most one kj event loop.
   static Apartment& Current();
   static Apartment* CurrentIfAny();
+  ~Apartment();
 
   kj::AsyncIoContext& io() { return io_; }
-  kj::WaitScope& wait_scope() { return io_.waitScope; }
-  // True while a call from a peer runs on this thread: the loop is busy and cannot be waited on.
-  bool dispatching() const { return dispatch_depth_ > 0; }
+  // True when the code running now may wait: at the thread's top level and on a fiber serving a
+  // peer's call, not in an event callback on the thread's own stack.
+  bool can_wait() const { return running_.scope != nullptr; }
+  // Waits for `promise`, running the loop (and so serving peers) meanwhile. can_wait() must hold.
+  template <class T>
+  T Wait(kj::Promise<T>&& promise);
+  // The chain the running code's outgoing calls belong to.
+  uint64_t causality() const { return running_.causality; }
+  // Calls admitted and not yet ended, the suspended ones included.
+  int serving() const { return serving_; }
+  // Calls of other chains waiting for their turn.
+  size_t waiting() const { return waiting_.size(); }
+  // Resolves when no call is admitted and none waits for its turn.
+  kj::Promise<void> WhenIdle();
 
  private:
   friend class ObjectServer;
-  friend class ServerCodec;
+  friend class Codec;
   friend class RemoteObject;
-  friend class ClientCodec;
   friend class DispatchScope;
+  class Turn;
   Apartment();
+  // Admits a call of chain `causality` now, or queues it for its turn; null when refused.
+  kj::Maybe<kj::Promise<kj::Own<Turn>>> Admit(uint64_t causality);
+  kj::Own<Turn> Enter(uint64_t causality);
+  void Leave();
+
+  // What the code running now may do: the scope it may wait on (null: none), its chain, and on
+  // a fiber the lowest address of the fiber's stack that is surely mapped.
+  struct Running {
+    kj::WaitScope* scope = nullptr;
+    uint64_t causality = 0;
+    const char* stack_low = nullptr;
+  };
 
   kj::AsyncIoContext io_;
-  int dispatch_depth_ = 0;
+  Running running_;
+  int serving_ = 0;
+  uint64_t serving_causality_ = 0;
+  struct Waiting {
+    uint64_t causality;
+    kj::Own<kj::PromiseFulfiller<kj::Own<Turn>>> admit;
+  };
+  std::deque<Waiting> waiting_;
+  kj::Maybe<kj::Own<kj::PromiseFulfiller<void>>> idle_;
+  bool closing_ = false;
+  kj::Own<kj::FiberPool> fibers_;
   // Exports, by the object's identity and by the capability the peer sends back.
   std::unordered_map<IUnknown*, ObjectServer*> exports_;
   std::unordered_map<const capnp::ClientHook*, ObjectServer*> export_hooks_;
@@ -78,6 +136,28 @@ struct Connection {
   kj::Own<capnp::RpcSystem<capnp::rpc::twoparty::VatId>> rpc;
   ~Connection();
 };
+
+// AddressSanitizer builds: clears the marks of dead frames on a fiber's stack below the caller
+// (from `low` up), which an exception's unwinding leaves behind. kj switches fiber stacks without
+// telling AddressSanitizer, which therefore cannot clear them itself when an exception is thrown
+// on a fiber (it says it ignores __asan_handle_no_return), and a later frame there would be
+// reported falsely. Does nothing in other builds or with a null `low`.
+void ForgetDeadFrames(const char* low);
+
+template <class T>
+T Apartment::Wait(kj::Promise<T>&& promise) {
+  const Running here = running_;
+  KJ_REQUIRE(here.scope != nullptr, "cannot wait inside an event callback");
+  // Whatever runs while this code waits (event callbacks, other fibers) says what it may do.
+  running_ = Running{};
+  KJ_DEFER(running_ = here);
+  try {
+    return promise.wait(*here.scope);
+  } catch (...) {
+    ForgetDeadFrames(here.stack_low);
+    throw;
+  }
+}
 
 // ---- the generated side ---------------------------------------------------------------------
 
@@ -241,7 +321,8 @@ const RemoteInterface* FindRemoteInterface(const IID& iid);
 class RemoteObject final : public IUnknown {
  public:
   // Wraps a received reference, or finds the RemoteObject that already wraps it. *out holds a
-  // reference. Must run on the apartment's thread.
+  // reference. Must run on the apartment's thread. `connection` is kept alive by the proxy (null
+  // on the service, whose connections own themselves).
   static HRESULT Import(std::shared_ptr<Connection> connection, wire::ObjectRef::Reader ref, IUnknown** out);
   // The RemoteObject behind a proxy of this process, or null for any other object (no reference).
   static RemoteObject* FromUnknown(IUnknown* object);
@@ -253,8 +334,10 @@ class RemoteObject final : public IUnknown {
   wire::Object::Client& capability() { return capability_; }
   const std::shared_ptr<Connection>& connection() const { return connection_; }
   Apartment& apartment() const { return apartment_; }
-  // Fails with RPC_E_WRONG_THREAD off the apartment's thread, and when the thread is serving a
-  // peer's call (its loop cannot be waited on).
+  const IID& dispatch_iid() const { return dispatch_iid_; }
+  bool enumerator() const { return enumerator_; }
+  // Fails with RPC_E_WRONG_THREAD off the apartment's thread, and with
+  // RPC_E_CANTCALLOUT_ININPUTSYNCCALL where the running code cannot wait (Apartment::can_wait).
   HRESULT CheckCallable() const;
 
  private:
@@ -276,42 +359,39 @@ class RemoteObject final : public IUnknown {
   std::vector<IID> refused_;  // interfaces the peer said it does not answer
 };
 
-// The client's codec: references become RemoteObjects of `connection`; only proxies of the same
-// connection can be sent (the service cannot call back into a console).
-class ClientCodec final : public ObjectCodec {
+// How interface pointers cross, the same on both sides: an object of this process is exported
+// (once: sent twice it is one capability, one proxy on the other side); a proxy goes back as the
+// peer's reference, and arrives there as the peer's own object. A reference received is either
+// one of our exports coming home (the object itself) or the peer's object (a RemoteObject).
+// `connection` is the link the references travel on when this side owns it (a console's): the
+// proxies made keep it alive, and a proxy of another link cannot be sent on it.
+class Codec final : public ObjectCodec {
  public:
-  explicit ClientCodec(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
-  HRESULT Encode(IUnknown* object, const IID& iid, wire::ObjectRef::Builder ref) override;
-  HRESULT Decode(wire::ObjectRef::Reader ref, const IID& iid, IUnknown** out) override;
-
- private:
-  std::shared_ptr<Connection> connection_;
-};
-
-// ---- server side ----------------------------------------------------------------------------
-
-// The server's codec: objects are exported; references that come back are the server's own
-// objects again. A reference to an object of the client is refused.
-class ServerCodec final : public ObjectCodec {
- public:
-  explicit ServerCodec(Apartment& apartment) : apartment_(apartment) {}
+  Codec(Apartment& apartment, std::shared_ptr<Connection> connection)
+      : apartment_(apartment), connection_(std::move(connection)) {}
   HRESULT Encode(IUnknown* object, const IID& iid, wire::ObjectRef::Builder ref) override;
   HRESULT Decode(wire::ObjectRef::Reader ref, const IID& iid, IUnknown** out) override;
 
  private:
   Apartment& apartment_;
+  std::shared_ptr<Connection> connection_;
 };
 
-// Marks the thread as serving a peer's call for the scope's lifetime.
+// Marks code that must not wait, so that its outgoing calls are refused for the scope's lifetime:
+// what runs inside an event callback on the thread's own stack (an object's release) and what the
+// runtime asks of its own objects outside a member (QueryInterface, a description).
 class DispatchScope {
  public:
-  explicit DispatchScope(Apartment& apartment) : apartment_(apartment) { ++apartment_.dispatch_depth_; }
-  ~DispatchScope() { --apartment_.dispatch_depth_; }
+  explicit DispatchScope(Apartment& apartment) : apartment_(apartment), saved_(apartment.running_.scope) {
+    apartment_.running_.scope = nullptr;
+  }
+  ~DispatchScope() { apartment_.running_.scope = saved_; }
   DispatchScope(const DispatchScope&) = delete;
   DispatchScope& operator=(const DispatchScope&) = delete;
 
  private:
   Apartment& apartment_;
+  kj::WaitScope* saved_;
 };
 
 // Exports `object` as the answer to an activation, declared as interface `iid`.

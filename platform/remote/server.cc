@@ -1,20 +1,25 @@
 #include "platform/remote/server.h"
 
 #include <kj/async-unix.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "platform/com/errorinfo.h"
 #include "platform/com/text.h"
 #include "platform/remote/auth.h"
+#include "platform/remote/corked_stream.h"
 #include "platform/remote/runtime.h"
 
 namespace qva::remote {
@@ -46,6 +51,13 @@ struct Peer {
   bool local = false;  // came in on the UNIX socket
   bool has_uid = false;
   uid_t uid = 0;
+  std::string source;  // where its failed logins are counted (LoginSourceOf)
+};
+
+// A connection's time to log in, shared by its gate and the watch that closes it.
+struct LoginWindow {
+  kj::TimePoint deadline = kj::origin<kj::TimePoint>();  // pushed back while the gate holds an answer
+  bool logged_in = false;
 };
 
 }  // namespace
@@ -59,6 +71,21 @@ struct Server::State {
   uint16_t tcp_port = 0;
   kj::Own<kj::ConnectionReceiver> unix_listener;
   kj::Own<kj::ConnectionReceiver> tcp_listener;
+  kj::Timer& timer = apartment.io().provider->getTimer();
+  LoginThrottle throttle;
+
+  // Written on the serving thread, read from any (Server::counters).
+  std::atomic<size_t> open_connections{0};
+  std::atomic<uint64_t> refused_over_limit{0}, login_timeouts{0}, failed_logins{0}, held_answers{0};
+
+  // The throttle's clock is the loop's timer.
+  LoginThrottle::Time Now() const {
+    return LoginThrottle::Time((timer.now() - kj::origin<kj::TimePoint>()) / kj::NANOSECONDS);
+  }
+  static kj::TimePoint ToTimePoint(LoginThrottle::Time t) {
+    return kj::origin<kj::TimePoint>() + t.count() * kj::NANOSECONDS;
+  }
+  kj::Duration LoginTime() const { return options.login_time.count() * kj::MILLISECONDS; }
 
   // A descriptor of the host's, watched on the serving loop.
   struct Watched {
@@ -101,6 +128,8 @@ struct Server::State {
 
   kj::Promise<void> Accept(kj::ConnectionReceiver& listener, bool local);
   void Serve(kj::Own<kj::AsyncIoStream> stream, bool local);
+  // Completes (and so closes the connection) when the window's deadline passes before a login.
+  kj::Promise<void> CloseUnlessLoggedIn(std::shared_ptr<LoginWindow> window);
 };
 
 using ServerState = Server::State;
@@ -164,7 +193,8 @@ class SessionServer final : public wire::Session::Server {
 
 class GateServer final : public wire::Gate::Server {
  public:
-  GateServer(ServerState& state, Peer peer) : state_(state), peer_(peer) {}
+  GateServer(ServerState& state, Peer peer, std::shared_ptr<LoginWindow> window)
+      : state_(state), peer_(std::move(peer)), window_(std::move(window)) {}
 
  protected:
   kj::Promise<void> beginLogin(BeginLoginContext context) override {
@@ -195,20 +225,24 @@ class GateServer final : public wire::Gate::Server {
   }
 
   kj::Promise<void> finishLogin(FinishLoginContext context) override {
-    auto results = context.getResults();
     const bool begun = stage_ == Stage::kBegun;
     stage_ = Stage::kDone;
     auto proof_data = context.getParams().getProof();
     Bytes proof(proof_data.begin(), proof_data.end());
-    Bytes signature;
-    if (!begun || !verifier_ || !VerifyClientProof(*verifier_, auth_message_, proof, &signature)) {
-      results.setHr(E_ACCESSDENIED);
+    context.releaseParams();
+    // Every answer to a source with recent failures waits, the right one too (an early answer
+    // would tell a guesser that the guess was right). The loop serves everyone else meanwhile.
+    const LoginThrottle::Time now = state_.Now();
+    const LoginThrottle::Time answer_at = state_.throttle.Admit(peer_.source, now);
+    if (answer_at <= now) {
+      Answer(context, begun, proof);
       return kj::READY_NOW;
     }
-    results.setHr(S_OK);
-    results.setServerSignature(kj::arrayPtr(signature.data(), signature.size()));
-    results.setSession(kj::heap<SessionServer>(state_));
-    return kj::READY_NOW;
+    ++state_.held_answers;
+    const kj::TimePoint release = ServerState::ToTimePoint(answer_at);
+    window_->deadline = std::max(window_->deadline, release + state_.LoginTime());
+    return state_.timer.atTime(release).then(
+        [this, context, begun, proof = std::move(proof)]() mutable { Answer(context, begun, proof); });
   }
 
   kj::Promise<void> localLogin(LocalLoginContext context) override {
@@ -219,15 +253,33 @@ class GateServer final : public wire::Gate::Server {
       results.setHr(E_ACCESSDENIED);
       return kj::READY_NOW;
     }
+    window_->logged_in = true;
     results.setHr(S_OK);
     results.setSession(kj::heap<SessionServer>(state_));
     return kj::READY_NOW;
   }
 
  private:
+  void Answer(FinishLoginContext& context, bool begun, const Bytes& proof) {
+    auto results = context.getResults();
+    Bytes signature;
+    if (!begun || !verifier_ || !VerifyClientProof(*verifier_, auth_message_, proof, &signature)) {
+      ++state_.failed_logins;
+      state_.throttle.Failed(peer_.source, state_.Now());
+      results.setHr(E_ACCESSDENIED);
+      return;
+    }
+    state_.throttle.Succeeded(peer_.source);
+    window_->logged_in = true;
+    results.setHr(S_OK);
+    results.setServerSignature(kj::arrayPtr(signature.data(), signature.size()));
+    results.setSession(kj::heap<SessionServer>(state_));
+  }
+
   enum class Stage { kFresh, kBegun, kDone };
   ServerState& state_;
   Peer peer_;
+  std::shared_ptr<LoginWindow> window_;
   Stage stage_ = Stage::kFresh;
   std::string user_, domain_;
   std::optional<Verifier> verifier_;
@@ -241,7 +293,7 @@ struct ServerConnection {
   capnp::RpcSystem<capnp::rpc::twoparty::VatId> rpc;
 
   ServerConnection(kj::Own<kj::AsyncIoStream> s, capnp::Capability::Client gate)
-      : stream(kj::mv(s)),
+      : stream(kj::heap<CorkedStream>(kj::mv(s))),
         network(*stream, capnp::rpc::twoparty::Side::SERVER, WireLimits()),
         rpc(capnp::makeRpcServer(network, kj::mv(gate))) {}
 };
@@ -256,6 +308,11 @@ kj::Promise<void> Server::State::Accept(kj::ConnectionReceiver& listener, bool l
 }
 
 void Server::State::Serve(kj::Own<kj::AsyncIoStream> stream, bool local) {
+  if (open_connections >= options.max_connections) {
+    // Dropping the stream closes the socket: nothing was read from it and nothing is kept.
+    ++refused_over_limit;
+    return;
+  }
   Peer peer;
   peer.local = local;
   if (local) {
@@ -266,20 +323,46 @@ void Server::State::Serve(kj::Own<kj::AsyncIoStream> stream, bool local) {
     } else if (length == sizeof cred) {
       peer.has_uid = true;
       peer.uid = cred.uid;
+      peer.source = LoginSourceOfUid(cred.uid);
+    }
+  } else {
+    sockaddr_storage address{};
+    uint length = sizeof address;
+    KJ_IF_MAYBE (e, kj::runCatchingExceptions(
+                        [&] { stream->getpeername(reinterpret_cast<sockaddr*>(&address), &length); })) {
+      (void)e;  // counted with the other peers of unknown address
+    } else {
+      peer.source = LoginSourceOf(reinterpret_cast<const sockaddr*>(&address), length);
     }
   }
-  auto connection = kj::heap<ServerConnection>(kj::mv(stream), kj::heap<GateServer>(*this, peer));
-  auto ended = connection->network.onDisconnect();
-  connections->add(ended.attach(kj::mv(connection)));
+  auto window = std::make_shared<LoginWindow>();
+  window->deadline = timer.now() + LoginTime();
+  ++open_connections;
+  auto connection = kj::heap<ServerConnection>(kj::mv(stream), kj::heap<GateServer>(*this, std::move(peer), window));
+  auto ended = connection->network.onDisconnect().exclusiveJoin(CloseUnlessLoggedIn(std::move(window)));
+  auto leave = kj::defer([this] { --open_connections; });
+  connections->add(ended.attach(kj::mv(connection), kj::mv(leave)));
+}
+
+kj::Promise<void> Server::State::CloseUnlessLoggedIn(std::shared_ptr<LoginWindow> window) {
+  const kj::TimePoint deadline = window->deadline;
+  return timer.atTime(deadline).then([this, window = std::move(window)]() mutable -> kj::Promise<void> {
+    if (window->logged_in) return kj::NEVER_DONE;
+    if (timer.now() < window->deadline) return CloseUnlessLoggedIn(std::move(window));
+    ++login_timeouts;
+    return kj::READY_NOW;
+  });
 }
 
 com::Expected<std::unique_ptr<Server>> Server::Create(IUnknown* root, ServerOptions options) {
   if (!root) return com::Fail{E_POINTER};
+  if (options.max_connections == 0 || options.login_time.count() <= 0) return com::Fail{E_INVALIDARG};
   auto state = std::make_unique<State>();
-  if (state->apartment.dispatching()) return com::Fail{E_UNEXPECTED};
+  if (!state->apartment.can_wait() || state->apartment.serving() > 0) return com::Fail{E_UNEXPECTED};
   state->root = com::ComPtr<IUnknown>(root);
   if (options.socket_path.empty()) options.socket_path = DefaultSocketPath();
   state->options = std::move(options);
+  state->throttle = LoginThrottle(state->options.login_slowing);
   state->stop_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (state->stop_fd < 0) return com::Fail{E_FAIL};
   auto& io = state->apartment.io();
@@ -320,6 +403,9 @@ Server::~Server() {
   state_->connections = nullptr;  // every connection, and with it every exported object
   state_->unix_listener = nullptr;
   state_->tcp_listener = nullptr;
+  // Calls still waiting for a call back, or for their turn, end now: the end of their
+  // connections resolved every wait on them.
+  if (state_->apartment.can_wait()) state_->apartment.Wait(state_->apartment.WhenIdle());
   ::unlink(state_->options.socket_path.c_str());
 }
 
@@ -329,7 +415,7 @@ void Server::Run() {
   for (;;) {
     uint64_t count = 0;
     if (::read(state_->stop_fd, &count, sizeof count) == sizeof count) return;
-    observer.whenBecomesReadable().wait(state_->apartment.wait_scope());
+    state_->apartment.Wait(observer.whenBecomesReadable());
   }
 }
 
@@ -362,5 +448,15 @@ void Server::Unwatch(int fd) {
 
 uint16_t Server::tcp_port() const { return state_->tcp_port; }
 const std::string& Server::socket_path() const { return state_->options.socket_path; }
+
+Server::Counters Server::counters() const {
+  Counters c;
+  c.open_connections = state_->open_connections;
+  c.refused_over_limit = state_->refused_over_limit;
+  c.login_timeouts = state_->login_timeouts;
+  c.failed_logins = state_->failed_logins;
+  c.held_answers = state_->held_answers;
+  return c;
+}
 
 }  // namespace qva::remote

@@ -9,8 +9,15 @@
 // sends no identity is accepted only on the UNIX socket and only when it runs as the service's
 // own user or as root. Every object a connection holds is released when it lets go of it or when
 // the connection ends; a malformed or oversized message ends that connection and nothing else.
+//
+// What a peer that does not log in can cost the service is bounded: the connections open at once
+// (ServerOptions::max_connections; one over is closed as soon as it is accepted), the time a
+// connection may take to log in (login_time; then it is closed), and the pace of guesses:
+// failed logins are counted per source and hold back the answer to that source's next attempt
+// (login_slowing, auth.h), on the serving loop's timer, so other consoles are served meanwhile.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +25,7 @@
 
 #include "platform/com/result.h"
 #include "platform/com/types.h"
+#include "platform/remote/auth.h"
 
 namespace qva::remote {
 
@@ -30,6 +38,15 @@ std::string DefaultSocketPath();
 // The TCP port: $QVA_REMOTE_PORT, else 7406.
 uint16_t DefaultPort();
 
+// Consoles are administrators and their scripts: a handful at a time. 64 leaves room for many
+// scripts side by side while keeping the descriptors, RPC systems and objects that connections
+// hold a small part of what the process may open (1,024 descriptors by default), so that a flood
+// of connections cannot starve the database and the logs.
+inline constexpr size_t kDefaultMaxConnections = 64;
+// A console logs in with two short round trips as soon as it connects (its password is read
+// before); a peer that has not finished by then is not a console at work.
+inline constexpr std::chrono::milliseconds kDefaultLoginTime{15000};
+
 struct ServerOptions {
   std::string socket_path;  // empty: DefaultSocketPath(); a stale socket file there is replaced
   bool listen_tcp = false;
@@ -39,6 +56,12 @@ struct ServerOptions {
   // Empty: no login with an identity succeeds.
   std::string accounts_path;
   CLSID clsid = kServiceArrayClsid;  // the class the root answers for
+  // Connections open at once, on both listeners together, logged in or not; at least 1.
+  size_t max_connections = kDefaultMaxConnections;
+  // From accepting a connection to its login's success; more than 0. The time the gate holds an answer back
+  // (login_slowing) is not counted against the peer. Logged-in connections have no limit.
+  std::chrono::milliseconds login_time = kDefaultLoginTime;
+  LoginSlowing login_slowing;
 };
 
 class Server {
@@ -63,6 +86,16 @@ class Server {
 
   uint16_t tcp_port() const;
   const std::string& socket_path() const;
+
+  // What the limits did so far. Readable from any thread (for tests and diagnostics).
+  struct Counters {
+    size_t open_connections = 0;
+    uint64_t refused_over_limit = 0;  // closed as soon as accepted: max_connections were open
+    uint64_t login_timeouts = 0;      // closed for not logging in within login_time
+    uint64_t failed_logins = 0;       // logins with an identity refused
+    uint64_t held_answers = 0;        // login answers held back for the source's earlier failures
+  };
+  Counters counters() const;
 
   struct State;
 

@@ -18,8 +18,8 @@ inline constexpr uint64_t kMaxMessageWords = uint64_t{8} << 20;
 // Most values one enumerator fetch answers.
 inline constexpr uint32_t kMaxEnumBatch = 4096;
 
-// How interface pointers cross. The server exports its objects; the client wraps what it
-// receives in proxies and can only send back proxies of the same connection.
+// How interface pointers cross: each side exports its own objects and wraps what it receives from
+// the peer in proxies (runtime.h's Codec).
 class ObjectCodec {
  public:
   // Writes `object` (null allowed) as interface `iid` (IID_IUnknown or IID_IDispatch when the

@@ -263,6 +263,8 @@ class TestServer {
   }
 
   uint16_t tcp_port() const { return tcp_port_; }
+  // The server itself, for a server on a thread of this process (null for one in a process).
+  remote::Server* server() const { return server_; }
 
  private:
   void Serve(const MakeRoot& make_root, const remote::ServerOptions& options, std::promise<uint16_t>* ready) {

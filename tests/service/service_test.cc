@@ -1,137 +1,21 @@
 // vodriksrv as a process: start in a fresh folder, stop on a signal, and the command-line errors.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sysexits.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <sqlite3.h>
 
-#include "tests/support/temp_dir.h"
-
-extern char** environ;
+#include "tests/service/service_process.h"
 
 namespace qva::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ostringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-
-class ServiceTest : public ::testing::Test {
- protected:
-  // Starts vodriksrv with `args`, its output going to files in the test folder, with a registry
-  // of its own and, unless `base_env` is empty, QVA_BASE_FOLDER set.
-  pid_t Start(const std::vector<std::string>& args, const std::string& base_env = "") {
-    return Spawn(QVA_SERVICE, args, base_env, out_, err_);
-  }
-
-  // Runs the command line console with `args` against this test's service (its registry and
-  // socket) and waits for it: its exit code, and its standard output in *out.
-  int Console(const std::vector<std::string>& args, std::string* out = nullptr) {
-    const fs::path console_out = dir_.path() / "console.out", console_err = dir_.path() / "console.err";
-    const int code = Wait(Spawn(QVA_CONSOLE, args, "", console_out, console_err));
-    if (out) *out = ReadFile(console_out);
-    if (code != 0) ADD_FAILURE() << "vodrikctl exit code " << code << ": " << ReadFile(console_err);
-    return code;
-  }
-
-  pid_t Spawn(const char* program, const std::vector<std::string>& args, const std::string& base_env,
-              const fs::path& out, const fs::path& err) {
-    std::vector<std::string> env_text;
-    for (char** e = environ; *e; ++e) {
-      const std::string entry = *e;
-      if (!entry.starts_with("QVA_REGISTRY=") && !entry.starts_with("QVA_BASE_FOLDER=") &&
-          !entry.starts_with("QVA_REMOTE_SOCKET="))
-        env_text.push_back(entry);
-    }
-    env_text.push_back("QVA_REGISTRY=" + (dir_.path() / "registry").string());
-    // Each service of its own consoles' socket, so that tests running side by side do not meet.
-    env_text.push_back("QVA_REMOTE_SOCKET=" + socket_.string());
-    if (!base_env.empty()) env_text.push_back("QVA_BASE_FOLDER=" + base_env);
-    std::vector<char*> env;
-    for (std::string& e : env_text) env.push_back(e.data());
-    env.push_back(nullptr);
-
-    std::vector<std::string> argv_text = {program};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, program, &actions, nullptr, argv.data(), env.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-  }
-
-  // The exit code, or -1 when the process ended otherwise.
-  static int Wait(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  // Today's log of `base`.
-  static std::string Log(const fs::path& base) {
-    const time_t now = time(nullptr);
-    tm local{};
-    localtime_r(&now, &local);
-    char name[32];
-    strftime(name, sizeof name, "%Y%m%d.log", &local);
-    return ReadFile(base / "logs" / name);
-  }
-
-  // Waits until the log of `base` holds `line`; false when the process ends first, or after two
-  // minutes (a hung service must not hang the suite).
-  static bool WaitForLine(pid_t pid, const fs::path& base, const std::string& line) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (std::chrono::steady_clock::now() < give_up) {
-      if (Log(base).find(line) != std::string::npos) return true;
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    kill(pid, SIGKILL);
-    return false;
-  }
-
-  // Waits until the service listens for consoles (after its init line).
-  bool WaitForConsoles(pid_t pid) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (std::chrono::steady_clock::now() < give_up) {
-      if (fs::exists(socket_)) return true;
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  TempDir dir_;
-  fs::path out_ = dir_.path() / "stdout", err_ = dir_.path() / "stderr";
-  fs::path socket_ = dir_.path() / "qvacom.sock";
-};
 
 class StopSignalTest : public ServiceTest, public ::testing::WithParamInterface<int> {};
 
@@ -207,6 +91,13 @@ TEST_F(ServiceTest, HelpAndCommandLineErrors) {
       {{"--base-folder", file}, EX_NOINPUT, "is not a folder"},
       {{"--verbose"}, EX_USAGE, "unexpected argument --verbose"},
       {{"--base-folder"}, EX_USAGE, "unexpected argument --base-folder"},
+      {{"--help"}, 0, "--max-connections N"},
+      {{"--help"}, 0, "--login-time SECONDS"},
+      {{"--max-connections", "0"}, EX_USAGE, "--max-connections takes a number from 1 to 65536, not 0"},
+      {{"--max-connections", "lots"}, EX_USAGE, "not lots"},
+      {{"--max-connections"}, EX_USAGE, "unexpected argument --max-connections"},
+      {{"--login-time", "-5"}, EX_USAGE, "--login-time takes seconds from 1 to 3600, not -5"},
+      {{"--login-time", "10s"}, EX_USAGE, "not 10s"},
   };
   for (const Case& c : cases) {
     const pid_t pid = Start(c.args);
