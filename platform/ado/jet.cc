@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unicode/ucol.h>
 
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -329,8 +330,9 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
     sqlite3_busy_timeout(db_, BusyMilliseconds(timeout_seconds));
     std::string_view own;
     if (NestedTransaction(utf8_sql, &own)) return nullptr;
-    const std::string sql = RewriteDateLiterals(own.empty() ? utf8_sql : own);
-    if (RunByShape(sql)) return nullptr;
+    const std::string_view text = own.empty() ? utf8_sql : own;
+    if (RunByShape(text)) return nullptr;
+    const std::string sql = RewriteDateLiterals(text);
     const char* next = sql.c_str();
     while (!OnlySeparatorsLeft(next)) {
       sqlite3_stmt* stmt = nullptr;
@@ -389,11 +391,13 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
     return false;
   }
 
-  // Runs a data statement through the compiled statement of its shape (jet_parameters.h). False
-  // when the text is not one to parameterise or its shape does not compile (then the text runs as
-  // written and its own error is reported); raises the engine's error when the statement fails.
-  bool RunByShape(const std::string& sql) {
-    if (!Parameterize(sql, &parameterized_)) return false;
+  // Runs a data statement, its date literals rewritten, through the compiled statement of its
+  // shape (jet_parameters.h). False when the text is not one to parameterise or its shape does not
+  // compile (then the text runs as written and its own error is reported); raises the engine's
+  // error when the statement fails. The values are bound without a copy: they stay in
+  // parameterized_ until the statement has run and its bindings are cleared.
+  bool RunByShape(std::string_view sql) {
+    if (!ParameterizeWithDates(sql, &parameterized_)) return false;
     sqlite3_stmt* stmt = Shape(parameterized_.shape);
     if (!stmt || sqlite3_bind_parameter_count(stmt) != static_cast<int>(parameterized_.values.size())) return false;
     for (size_t i = 0; i < parameterized_.values.size(); ++i) {
@@ -401,7 +405,7 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
       const Literal& value = parameterized_.values[i];
       int rc = SQLITE_OK;
       if (const auto* text = std::get_if<std::string>(&value))
-        rc = sqlite3_bind_text(stmt, at, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+        rc = sqlite3_bind_text(stmt, at, text->data(), static_cast<int>(text->size()), SQLITE_STATIC);
       else if (const auto* whole = std::get_if<int64_t>(&value))
         rc = sqlite3_bind_int64(stmt, at, *whole);
       else
@@ -420,8 +424,14 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
   }
 
   // The compiled statement of a shape, compiled on first use; null when it does not compile.
+  // A bulk write repeats one shape row after row: the last one found is compared before the
+  // table is hashed.
   sqlite3_stmt* Shape(const std::string& shape) {
-    if (const auto found = shapes_.find(shape); found != shapes_.end()) return found->second;
+    if (last_ && last_->first == shape) return last_->second;
+    if (const auto found = shapes_.find(shape); found != shapes_.end()) {
+      last_ = &*found;
+      return found->second;
+    }
     // Statements of few shapes repeat; a bound keeps an unusual stream of shapes from piling up.
     if (shapes_.size() >= kMaxShapes) ForgetShapes();
     sqlite3_stmt* stmt = nullptr;
@@ -431,19 +441,21 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
       sqlite3_finalize(stmt);
       return nullptr;
     }
-    shapes_.emplace(shape, stmt);
+    last_ = &*shapes_.emplace(shape, stmt).first;
     return stmt;
   }
 
   void ForgetShapes() {
     for (auto& [shape, stmt] : shapes_) sqlite3_finalize(stmt);
     shapes_.clear();
+    last_ = nullptr;
   }
 
   static constexpr size_t kMaxShapes = 64;
 
   sqlite3* db_;
   std::unordered_map<std::string, sqlite3_stmt*> shapes_;
+  std::pair<const std::string, sqlite3_stmt*>* last_ = nullptr;  // an entry of shapes_ (they stay put)
   ParameterizedStatement parameterized_;  // reused, to keep its buffers
   int depth_ = 0;  // transactions opened and not closed, counting the inner ones
 };
@@ -451,54 +463,79 @@ class JetSession final : public Session, public std::enable_shared_from_this<Jet
 }  // namespace
 
 TransactionVerb TransactionVerbOf(std::string_view sql) {
-  std::vector<std::string> words;
-  std::string word;
-  for (const char c : sql) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ';') {
-      if (!word.empty()) words.push_back(std::exchange(word, {}));
-      continue;
-    }
-    if (words.size() >= 2) return TransactionVerb::kNone;  // a transaction name or more words
-    word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  // Every statement comes here first: the words are compared in place, without copies.
+  const auto separator = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ';'; };
+  const auto same = [](std::string_view word, std::string_view upper) {
+    if (word.size() != upper.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i)
+      if (std::toupper(static_cast<unsigned char>(word[i])) != upper[i]) return false;
+    return true;
+  };
+  std::string_view words[2];
+  size_t count = 0;
+  for (size_t i = 0;;) {
+    while (i < sql.size() && separator(sql[i])) ++i;
+    if (i == sql.size()) break;
+    if (count == 2) return TransactionVerb::kNone;  // a transaction name or more words
+    const size_t start = i;
+    while (i < sql.size() && !separator(sql[i])) ++i;
+    words[count++] = sql.substr(start, i - start);
   }
-  if (!word.empty()) words.push_back(std::move(word));
-  if (words.empty() || words.size() > 2) return TransactionVerb::kNone;
-  if (words.size() == 2 && words[1] != "TRANSACTION" && words[1] != "TRAN" && words[1] != "WORK")
+  if (count == 0) return TransactionVerb::kNone;
+  if (count == 2 && !same(words[1], "TRANSACTION") && !same(words[1], "TRAN") && !same(words[1], "WORK"))
     return TransactionVerb::kNone;
-  if (words[0] == "BEGIN") return words.size() == 2 && words[1] == "WORK" ? TransactionVerb::kNone : TransactionVerb::kBegin;
-  if (words[0] == "COMMIT" || words[0] == "END") return TransactionVerb::kCommit;
-  if (words[0] == "ROLLBACK") return TransactionVerb::kRollback;
+  if (same(words[0], "BEGIN"))
+    return count == 2 && same(words[1], "WORK") ? TransactionVerb::kNone : TransactionVerb::kBegin;
+  if (same(words[0], "COMMIT") || same(words[0], "END")) return TransactionVerb::kCommit;
+  if (same(words[0], "ROLLBACK")) return TransactionVerb::kRollback;
   return TransactionVerb::kNone;
 }
 
 std::string CanonicalDateText(std::string_view literal) {
-  // Reads 1 to `digits` digits at `at` into *out.
+  std::string out;
+  AppendCanonicalDateText(literal, &out);
+  return out;
+}
+
+void AppendCanonicalDateText(std::string_view literal, std::string* out) {
+  // Reads 1 to `digits` digits at `at` into *value.
   size_t at = 0;
-  const auto number = [&](int digits, int* out) {
+  const auto number = [&](int digits, int* value) {
     size_t n = 0;
-    *out = 0;
+    *value = 0;
     while (at < literal.size() && n < static_cast<size_t>(digits) && literal[at] >= '0' && literal[at] <= '9') {
-      *out = *out * 10 + (literal[at++] - '0');
+      *value = *value * 10 + (literal[at++] - '0');
       ++n;
     }
     return n > 0;
   };
   const auto sign = [&](char c) { return at < literal.size() && literal[at] == c ? (++at, true) : false; };
+  const auto as_written = [&] { out->append(literal); };
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
   const bool ymd = number(4, &y) && sign('-') && number(2, &mo) && sign('-') && number(2, &d);
   if (!ymd) {
     at = 0;
-    if (!(number(2, &mo) && sign('/') && number(2, &d) && sign('/') && number(4, &y))) return std::string(literal);
+    if (!(number(2, &mo) && sign('/') && number(2, &d) && sign('/') && number(4, &y))) return as_written();
   }
   if (sign(' ')) {
-    if (!(number(2, &h) && sign(':') && number(2, &mi))) return std::string(literal);
-    if (sign(':') && !number(2, &sec)) return std::string(literal);
+    if (!(number(2, &h) && sign(':') && number(2, &mi))) return as_written();
+    if (sign(':') && !number(2, &sec)) return as_written();
   }
   if (at != literal.size() || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 59)
-    return std::string(literal);
-  char out[32];
-  std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
-  return out;
+    return as_written();
+  // "%04d-%02d-%02d %02d:%02d:%02d"; every field is within its width here.
+  char text[] = "0000-00-00 00:00:00";
+  const auto put = [&](size_t pos, int value, int width) {
+    for (int k = width - 1; k >= 0; --k, value /= 10)
+      text[pos + static_cast<size_t>(k)] = static_cast<char>('0' + value % 10);
+  };
+  put(0, y, 4);
+  put(5, mo, 2);
+  put(8, d, 2);
+  put(11, h, 2);
+  put(14, mi, 2);
+  put(17, sec, 2);
+  out->append(text, sizeof text - 1);
 }
 
 std::string RewriteDateLiterals(std::string_view sql) {
@@ -533,7 +570,7 @@ std::string RewriteDateLiterals(std::string_view sql) {
         continue;
       }
       out += '\'';
-      out.append(CanonicalDateText(sql.substr(i + 1, close - i - 1)));
+      AppendCanonicalDateText(sql.substr(i + 1, close - i - 1), &out);
       out += '\'';
       i = close + 1;
     } else {

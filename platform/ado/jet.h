@@ -30,6 +30,8 @@ std::shared_ptr<Session> Open(const std::string& path, int timeout_seconds);
 std::string RewriteDateLiterals(std::string_view sql);
 // One literal's text in the stored form; other texts unchanged.
 std::string CanonicalDateText(std::string_view literal);
+// The same, appended to *out.
+void AppendCanonicalDateText(std::string_view literal, std::string* out);
 
 // Which transaction statement a statement text is: "BEGIN [TRAN|TRANSACTION]",
 // "COMMIT|END [TRAN|TRANSACTION|WORK]", "ROLLBACK [TRAN|TRANSACTION|WORK]" in any letter case,

@@ -107,10 +107,25 @@ bool IsAscii(std::string_view s) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
   return true;
 }
-bool IsAscii(std::u16string_view s) {
-  for (const char16_t c : s)
-    if (c >= 0x80) return false;
-  return true;
+
+// Copies `in` unit by unit to `out` (room for in.size() units) and tells whether it was all
+// ASCII; one pass that the compiler vectorises, where a check and then a copy would be two.
+bool WidenAscii(std::string_view in, char16_t* out) {
+  unsigned char seen = 0;
+  for (size_t i = 0; i < in.size(); ++i) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    seen |= c;
+    out[i] = c;
+  }
+  return seen < 0x80;
+}
+bool NarrowAscii(std::u16string_view in, char* out) {
+  char16_t seen = 0;
+  for (size_t i = 0; i < in.size(); ++i) {
+    seen |= in[i];
+    out[i] = static_cast<char>(in[i]);
+  }
+  return seen < 0x80;
 }
 
 }  // namespace
@@ -130,10 +145,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
-  if (IsAscii(utf16)) {
+  {
     std::string out(utf16.size(), '\0');
-    std::transform(utf16.begin(), utf16.end(), out.begin(), [](char16_t c) { return static_cast<char>(c); });
-    return out;
+    if (NarrowAscii(utf16, out.data())) return out;
   }
   return Piecewise<std::string>(utf16, Utf16PieceLength, [](std::u16string_view piece, std::string* out) {
     const size_t start = out->size();
@@ -148,6 +162,13 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
 }
 
 BSTR AllocBstr(std::string_view utf8) {
+  // ASCII (statements, names, numbers) widens straight into the BSTR, without a UTF-16 copy.
+  if (utf8.size() <= std::numeric_limits<UINT>::max()) {
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(utf8.size()));
+    if (!out) return nullptr;
+    if (WidenAscii(utf8, out)) return out;
+    SysFreeString(out);
+  }
   try {
     return AllocBstr(Utf8ToUtf16(utf8));
   } catch (const std::bad_alloc&) {

@@ -13,10 +13,13 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "msxml_idl.h"
+#include "platform/com/com_ptr.h"
 #include "platform/com/object.h"
 
 namespace msxml {
@@ -29,6 +32,21 @@ HRESULT CreateDocument(IXMLDOMDocument** out);
 // read without making node objects: true, with *value empty when the node has no such attribute
 // (or is no element). False when `element` is not ours: ask through its interfaces then.
 bool ReadAttribute(IXMLDOMNode* element, std::string_view name, std::optional<std::string>* value);
+
+// The element children of `parent`, in document order, as node objects (what walking its
+// children and keeping the elements gives), when `parent` is one of this DOM's nodes; no object
+// is made for the other children. E_NOINTERFACE when `parent` is not ours: walk its interfaces
+// then.
+HRESULT ChildElements(IXMLDOMNode* parent, std::vector<com::ComPtr<IXMLDOMNode>>* out);
+
+// Receives the value of attribute names[index] (UTF-8, valid during the call only).
+using AttributeSink = void (*)(void* context, size_t index, std::string_view value);
+// The values of several attributes of `element`, when it is one of this DOM's nodes, in one walk
+// over its attributes: found(context, i, value) is called once for each names[i] (distinct
+// qualified names) the element has, with the value ReadAttribute would give, in the order the
+// element holds them. True then (nothing is called for a node that is no element). False when
+// `element` is not ours: ask through its interfaces then.
+bool ReadAttributes(IXMLDOMNode* element, std::span<const std::string_view> names, AttributeSink found, void* context);
 
 // The class object of DOMDocument, for a module's class catalogue.
 HRESULT MakeDocumentClassObject(REFIID riid, void** ppv);

@@ -2,6 +2,7 @@
 #include <libxml/valid.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,16 @@ xmlAttrPtr FindAttribute(xmlNodePtr element, std::string_view name) {
   return nullptr;
 }
 
+// HasQualifiedName for an attribute, with the usual case (no prefix) compared inline: a reader
+// of many attributes per element compares one name per attribute.
+bool NamedAs(xmlAttrPtr a, std::string_view name) {
+  if (a->ns || !a->name) return HasQualifiedName(reinterpret_cast<xmlNodePtr>(a), name);
+  const xmlChar* local = a->name;
+  size_t k = 0;
+  while (k < name.size() && local[k] != 0 && local[k] == static_cast<unsigned char>(name[k])) ++k;
+  return k == name.size() && local[k] == 0;
+}
+
 template <class T, class... A>
 HRESULT MakeAs(REFIID iid, void** out, A&&... args) {
   auto made = com::CreateObject<T>(std::forward<A>(args)...);
@@ -114,6 +125,64 @@ bool ReadAttribute(IXMLDOMNode* element, std::string_view name, std::optional<st
   xmlChar* content = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a));
   value->emplace(content ? reinterpret_cast<const char*>(content) : "");
   xmlFree(content);
+  return true;
+}
+
+HRESULT ChildElements(IXMLDOMNode* parent, std::vector<com::ComPtr<IXMLDOMNode>>* out) {
+  NodeRef ref;
+  if (!ResolveArgument(parent, &ref)) return E_NOINTERFACE;
+  out->clear();
+  for (xmlNodePtr c = Children(ref.node); c; c = c->next) {
+    if (c->type != XML_ELEMENT_NODE) continue;
+    com::ComPtr<IXMLDOMNode> node;
+    const HRESULT hr = Wrap(ref, c, IID_IXMLDOMNode, node.put_void());
+    if (FAILED(hr)) return hr;
+    out->push_back(std::move(node));
+  }
+  return S_OK;
+}
+
+bool ReadAttributes(IXMLDOMNode* element, std::span<const std::string_view> names, AttributeSink found, void* context) {
+  NodeRef ref;
+  if (!ResolveArgument(element, &ref)) return false;
+  if (ref.node->type != XML_ELEMENT_NODE) return true;
+  // Which names have been given their (first) attribute. Readers list the attributes in the
+  // order writers write them, so the name after the last one matched is tried first and a
+  // whole element costs one comparison per attribute.
+  constexpr size_t kOnStack = 128;
+  bool on_stack[kOnStack] = {};
+  std::unique_ptr<bool[]> on_heap;
+  if (names.size() > kOnStack) on_heap = std::make_unique<bool[]>(names.size());
+  bool* const given = on_heap ? on_heap.get() : on_stack;
+  size_t next = 0;
+  for (xmlAttrPtr a = ref.node->properties; a; a = a->next) {
+    const auto node = reinterpret_cast<xmlNodePtr>(a);
+    size_t at = names.size();
+    if (next < names.size() && !given[next] && NamedAs(a, names[next])) {
+      at = next;
+    } else {
+      for (size_t i = 0; i < names.size(); ++i) {
+        if (!given[i] && NamedAs(a, names[i])) {
+          at = i;
+          break;
+        }
+      }
+    }
+    if (at == names.size()) continue;
+    given[at] = true;
+    next = at + 1;
+    // One text child, the usual case, is the value itself (what xmlNodeGetContent would copy).
+    const xmlNode* child = a->children;
+    if (!child) {
+      found(context, at, {});
+    } else if (!child->next && (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)) {
+      found(context, at, child->content ? reinterpret_cast<const char*>(child->content) : "");
+    } else {
+      xmlChar* content = xmlNodeGetContent(node);
+      found(context, at, content ? reinterpret_cast<const char*>(content) : "");
+      xmlFree(content);
+    }
+  }
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "qvacom/accounts/account_block.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -111,27 +112,63 @@ HRESULT WriteAttributesOf(IXMLDOMNode* element, const Block& block, std::span<co
   return S_OK;
 }
 
+// Sets one field from its attribute's text (a missing attribute: empty text).
 template <class Block>
-HRESULT ReadAttributesOf(IXMLDOMNode* element, Block& block, std::span<const FieldOf<Block>> fields) {
+void SetFromText(Block& block, const FieldOf<Block>& f, std::string_view text) {
+  std::visit(
+      [&](auto member) {
+        auto& target = block.*member;
+        using T = std::remove_reference_t<decltype(target)>;
+        if constexpr (std::is_same_v<T, double>) {
+          target = DoubleOfText(text);
+        } else if constexpr (std::is_same_v<T, DateWithStatus>) {
+          target = DateOfAttributeText(text, kXmlDateParse);
+        } else {
+          target = static_cast<T>(LongOfText(text));
+        }
+      },
+      f.member);
+}
+
+// The most attributes one element is read for at once: an account kind's own and its blocks'.
+constexpr size_t kMaxElementAttributes = 96;
+
+// Reads `own` and then the attributes of `fields` of `element` in one walk (dom::ReadAttributesUtf8):
+// own_found(i, text) for each own attribute present; every listed field is set, from empty text
+// when its attribute is missing.
+template <class Block, class OwnFound>
+HRESULT ReadAttributesOf(IXMLDOMNode* element, std::span<const std::string_view> own, OwnFound&& own_found,
+                         Block& block, std::span<const FieldOf<Block>> fields) {
   if (!element) return E_POINTER;
+  std::array<std::string_view, kMaxElementAttributes> names;
+  std::array<const FieldOf<Block>*, kMaxElementAttributes> field_of{};
+  if (own.size() > names.size()) return E_INVALIDARG;
+  size_t count = std::copy(own.begin(), own.end(), names.begin()) - names.begin();
   for (const FieldOf<Block>& f : fields) {
     if (!f.attribute) continue;
-    ASSIGN_OR_RETURN(const std::string text, AttributeText(element, f.attribute));
-    std::visit(
-        [&](auto member) {
-          auto& target = block.*member;
-          using T = std::remove_reference_t<decltype(target)>;
-          if constexpr (std::is_same_v<T, double>) {
-            target = DoubleOfText(text);
-          } else if constexpr (std::is_same_v<T, DateWithStatus>) {
-            target = DateOfAttributeText(text, kXmlDateParse);
-          } else {
-            target = static_cast<T>(LongOfText(text));
-          }
-        },
-        f.member);
+    if (count == names.size()) return E_INVALIDARG;
+    field_of[count] = &f;
+    names[count++] = f.attribute;
   }
+  std::array<bool, kMaxElementAttributes> present{};
+  RETURN_IF_FAILED(
+      dom::ReadAttributesUtf8(element, std::span(names.data(), count), [&](size_t i, std::string_view text) {
+        present[i] = true;
+        if (i < own.size()) {
+          own_found(i, text);
+        } else {
+          SetFromText(block, *field_of[i], text);
+        }
+      }));
+  for (size_t i = own.size(); i < count; ++i)
+    if (!present[i]) SetFromText(block, *field_of[i], {});
   return S_OK;
+}
+
+template <class Block>
+HRESULT ReadAttributesOf(IXMLDOMNode* element, Block& block, std::span<const FieldOf<Block>> fields) {
+  return ReadAttributesOf(
+      element, {}, [](size_t, std::string_view) {}, block, fields);
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
@@ -166,6 +203,13 @@ HRESULT ReadAttributes(IXMLDOMNode* element, AccountBlock& block, std::span<cons
 }
 HRESULT ReadAttributes(IXMLDOMNode* element, AccountDefaults& block, std::span<const DefaultField> fields) {
   return ReadAttributesOf(element, block, fields);
+}
+
+HRESULT ReadElementAttributes(IXMLDOMNode* element, std::span<const std::string_view> own, OwnAttributeSink own_found,
+                              void* context, AccountBlock& block) {
+  return ReadAttributesOf(
+      element, own, [&](size_t i, std::string_view text) { own_found(context, i, text); }, block,
+      std::span<const AccountField>(kAccountFields));
 }
 
 // ---- statement values ----

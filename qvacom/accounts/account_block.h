@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 
 #include "msxml_idl.h"
@@ -220,6 +221,25 @@ HRESULT ReadAttributes(IXMLDOMNode* element, AccountBlock& block,
                        std::span<const AccountField> fields = kAccountFields);
 HRESULT ReadAttributes(IXMLDOMNode* element, AccountDefaults& block,
                        std::span<const DefaultField> fields = kDefaultFields);
+
+// An account kind's whole element in one walk over its attributes (an import reads thousands of
+// elements): `own` names the kind's own attributes (distinct, and none of the block's), and
+// own_found(context, i, text) is called for each of them the element has, the UTF-8 text valid
+// during the call only; a missing own attribute is not called for. Every field of the block is
+// set as ReadAttributes sets it. Fails as ReadAttributes does.
+using OwnAttributeSink = void (*)(void* context, size_t index, std::string_view text);
+HRESULT ReadElementAttributes(IXMLDOMNode* element, std::span<const std::string_view> own, OwnAttributeSink own_found,
+                              void* context, AccountBlock& block);
+// The same with any callable own_found(size_t index, std::string_view text).
+template <class OwnFound>
+HRESULT ReadElementAttributes(IXMLDOMNode* element, std::span<const std::string_view> own, OwnFound&& own_found,
+                              AccountBlock& block) {
+  using F = std::remove_reference_t<OwnFound>;
+  return ReadElementAttributes(
+      element, own,
+      [](void* context, size_t index, std::string_view text) { (*static_cast<F*>(context))(index, text); },
+      const_cast<void*>(static_cast<const void*>(&own_found)), block);
+}
 
 // ---- statement values ----
 

@@ -1,5 +1,7 @@
 #include "qvacom/accounts/users.h"
 
+#include <array>
+
 #include "platform/com/text.h"
 #include "qvacom/settings/dom.h"
 #include "qvacom/settings/list_item.h"
@@ -130,31 +132,55 @@ bool CQVAUser::RowKey(CRecordset& rs, std::string* key) {
   return true;
 }
 
-// Attributes in the load order; names and remarks are taken as written (no lower-casing, no
-// Remarks default).
+namespace {
+
+// The user's own attributes, read beside the account block's in one walk over the element: the
+// texts, in the order of kTextMembers, then the others.
+constexpr std::string_view kUserAttributes[] = {
+    "Name",  "FullName", "Dep",      "Domain",  "RDN",        "AdsPath",    "Remarks",
+    "CurIP", "UserType", "LastTime", "LimitIP", "AutoResume", "ResumeTime",
+};
+constexpr com::Bstr UserFields::*kTextMembers[] = {
+    &UserFields::Name, &UserFields::FullName, &UserFields::Dep,     &UserFields::Domain,
+    &UserFields::RDN,  &UserFields::AdsPath,  &UserFields::Remarks, &UserFields::CurIP,
+};
+constexpr size_t kUserAttributeCount = std::size(kUserAttributes);
+
+}  // namespace
+
+// Names and remarks are taken as written (no lower-casing, no Remarks default); a missing
+// attribute reads as empty text.
 HRESULT CQVAUser::ReadElement(IXMLDOMNode* element) {
   if (!element) return E_POINTER;
-  RETURN_IF_FAILED(ReadTextAttribute(element, "Name", &user_.Name));
-  RETURN_IF_FAILED(ReadTextAttribute(element, "FullName", &user_.FullName));
-  RETURN_IF_FAILED(ReadTextAttribute(element, "Dep", &user_.Dep));
-  RETURN_IF_FAILED(ReadTextAttribute(element, "Domain", &user_.Domain));
-  RETURN_IF_FAILED(ReadTextAttribute(element, "RDN", &user_.RDN));
-  RETURN_IF_FAILED(ReadTextAttribute(element, "AdsPath", &user_.AdsPath));
-  RETURN_IF_FAILED(ReadTextAttribute(element, "Remarks", &user_.Remarks));
-  RETURN_IF_FAILED(ReadAttributes(element, account_, AccountFieldRange(Id::Enable, Id::Auth)));
-  ASSIGN_OR_RETURN(const std::string user_type, AttributeText(element, "UserType"));
-  user_.UserType = LongOfText(user_type);
-  ASSIGN_OR_RETURN(const std::string last_time, AttributeText(element, "LastTime"));
-  user_.LastTime = DateOfAttributeText(last_time, kXmlDateTimeParse);
-  ASSIGN_OR_RETURN(const std::string limit_ip, AttributeText(element, "LimitIP"));
-  user_.LimitIP = static_cast<VARIANT_BOOL>(LongOfText(limit_ip));
-  RETURN_IF_FAILED(ReadAttributes(element, account_, AccountFieldRange(Id::Dirty, Id::Dirty)));
-  ASSIGN_OR_RETURN(const std::string auto_resume, AttributeText(element, "AutoResume"));
-  user_.AutoResume = static_cast<VARIANT_BOOL>(LongOfText(auto_resume));
-  ASSIGN_OR_RETURN(const std::string resume_time, AttributeText(element, "ResumeTime"));
-  user_.ResumeTime = LongOfText(resume_time);
-  RETURN_IF_FAILED(ReadTextAttribute(element, "CurIP", &user_.CurIP));
-  return ReadAttributes(element, account_, AccountFieldRange(Id::LimitType, Id::StatusChange));
+  std::array<bool, kUserAttributeCount> present{};
+  const auto set = [&](size_t at, std::string_view text) {
+    if (at < std::size(kTextMembers)) {
+      user_.*kTextMembers[at] = com::Bstr(text);
+      return;
+    }
+    const std::string_view name = kUserAttributes[at];
+    if (name == "UserType") {
+      user_.UserType = LongOfText(text);
+    } else if (name == "LastTime") {
+      user_.LastTime = DateOfAttributeText(text, kXmlDateTimeParse);
+    } else if (name == "LimitIP") {
+      user_.LimitIP = static_cast<VARIANT_BOOL>(LongOfText(text));
+    } else if (name == "AutoResume") {
+      user_.AutoResume = static_cast<VARIANT_BOOL>(LongOfText(text));
+    } else {
+      user_.ResumeTime = LongOfText(text);
+    }
+  };
+  RETURN_IF_FAILED(ReadElementAttributes(
+      element, kUserAttributes,
+      [&](size_t at, std::string_view text) {
+        present[at] = true;
+        set(at, text);
+      },
+      account_));
+  for (size_t at = 0; at < kUserAttributeCount; ++at)
+    if (!present[at]) set(at, {});
+  return S_OK;
 }
 
 HRESULT CQVAUser::WriteElement(IXMLDOMNode* element) const {

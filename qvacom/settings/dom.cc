@@ -70,6 +70,13 @@ bool IsElement(IXMLDOMNode* node) {
 }
 
 com::Expected<std::vector<Node>> ChildElements(IXMLDOMNode* parent) {
+  if (!parent) return com::Fail{E_POINTER};
+  std::vector<Node> elements;
+  // Our own DOM lists them without objects for the layout text between them.
+  if (const HRESULT hr = msxml::ChildElements(parent, &elements); hr != E_NOINTERFACE) {
+    if (FAILED(hr)) return com::Fail{hr};
+    return elements;
+  }
   ASSIGN_OR_RETURN(std::vector<Node> all, Children(parent));
   std::erase_if(all, [](const Node& n) { return !IsElement(n.get()); });
   return all;
@@ -88,6 +95,17 @@ com::Expected<std::optional<std::string>> AttributeUtf8(IXMLDOMNode* node, std::
   ASSIGN_OR_RETURN(std::optional<com::Bstr> text, Attribute(node, name));
   if (!text) return std::optional<std::string>();
   return std::optional<std::string>(text->utf8());
+}
+
+HRESULT ReadAttributesUtf8(IXMLDOMNode* node, std::span<const std::string_view> names, AttributeSink found,
+                           void* context) {
+  if (!node) return E_POINTER;
+  if (msxml::ReadAttributes(node, names, found, context)) return S_OK;
+  for (size_t i = 0; i < names.size(); ++i) {
+    ASSIGN_OR_RETURN(std::optional<com::Bstr> text, Attribute(node, names[i]));
+    if (text) found(context, i, text->utf8());
+  }
+  return S_OK;
 }
 
 com::Expected<std::optional<com::Bstr>> Attribute(IXMLDOMNode* node, std::string_view name) {

@@ -10,8 +10,10 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "msxml_idl.h"
@@ -61,6 +63,12 @@ com::Expected<std::optional<com::Bstr>> Attribute(IXMLDOMNode* node, std::string
 // The same as UTF-8; reads our own DOM's nodes directly, without node objects (many attributes
 // are read per element when a collection is imported).
 com::Expected<std::optional<std::string>> AttributeUtf8(IXMLDOMNode* node, std::string_view name);
+// Several attributes of one element, as AttributeUtf8 reads each: found(i, utf8) is called once
+// for each names[i] (distinct names) the node has, the text valid during the call only. Our own
+// DOM's nodes are read in one walk over the element's attributes (an import reads dozens per
+// element); other nodes name by name. Fails as AttributeUtf8 does; found may have been called.
+template <class Found>
+HRESULT ReadAttributesUtf8(IXMLDOMNode* node, std::span<const std::string_view> names, Found&& found);
 // The attribute's text; E_POINTER when it is absent: a required attribute.
 com::Expected<com::Bstr> RequiredAttribute(IXMLDOMNode* node, std::string_view name);
 // Sets attribute `name`; the value is written as the DOM writes a VARIANT (a number by the
@@ -80,5 +88,20 @@ com::Expected<Node> AppendElement(IXMLDOMDocument* document, IXMLDOMNode* parent
 HRESULT Remove(IXMLDOMNode* parent, IXMLDOMNode* child);
 // Removes every child node of `parent`.
 HRESULT RemoveChildren(IXMLDOMNode* parent);
+
+// ---- implementation ----
+
+using AttributeSink = void (*)(void* context, size_t index, std::string_view value);
+HRESULT ReadAttributesUtf8(IXMLDOMNode* node, std::span<const std::string_view> names, AttributeSink found,
+                           void* context);
+
+template <class Found>
+HRESULT ReadAttributesUtf8(IXMLDOMNode* node, std::span<const std::string_view> names, Found&& found) {
+  using F = std::remove_reference_t<Found>;
+  return ReadAttributesUtf8(
+      node, names,
+      [](void* context, size_t index, std::string_view value) { (*static_cast<F*>(context))(index, value); },
+      const_cast<void*>(static_cast<const void*>(&found)));
+}
 
 }  // namespace qva::dom

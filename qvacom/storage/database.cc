@@ -121,18 +121,21 @@ HRESULT CQVADataBase::get_Connection(IUnknown** pVal) {
   return connection_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(pVal));
 }
 
-HRESULT CQVADataBase::Run(const std::string& text) {
+HRESULT CQVADataBase::Run(const std::string& text) { return Execute(com::Bstr(text).get()); }
+
+// The caller's BSTR goes to the connection as it is: a bulk write sends one statement per row,
+// and a round trip through UTF-8 would only copy it twice.
+HRESULT CQVADataBase::Execute(BSTR Exec) {
   if (!connection_) return com::ReportError(E_FAIL, kSource, "The database is not open.", IID_IQVADataBase);
   try {
     Check(connection_->put_CursorLocation(adUseClient));
-    ExecuteNoRecords(connection_.get(), text);
+    com::ComPtr<_Recordset> none;
+    Check(connection_->Execute(Exec, Missing(), adExecuteNoRecords, none.put()));
     return S_OK;
   } catch (const com::ComError& e) {
     return FailWith(e);
   }
 }
-
-HRESULT CQVADataBase::Execute(BSTR Exec) { return Run(com::BstrToUtf8(Exec)); }
 
 HRESULT CQVADataBase::get_Delimiter(BSTR* pVal) {
   if (!pVal) return E_POINTER;

@@ -279,6 +279,70 @@ TEST(JetParameters, DataStatementsBecomeShapeAndValues) {
   }
 }
 
+// Date literals are rewritten and parameterised in one pass, with the result of the two steps
+// one after the other; a statement reused for every case keeps no value of the one before.
+TEST(JetParameters, DateLiteralsBecomeTextValuesInTheSamePass) {
+  using ado::jet::Literal;
+  struct Case {
+    const char* sql;
+    const char* shape;  // null: run as written
+    std::vector<Literal> values;
+  } const cases[] = {
+      {"INSERT INTO T(Name, LastTime, Amount)\t\tVALUES('it''s',#2011-08-06 13:05:09#,-1.5e3)",
+       "INSERT INTO T(Name, LastTime, Amount)\t\tVALUES(?,?,-?)",
+       {"it's", "2011-08-06 13:05:09", 1.5e3}},
+      {"UPDATE T SET D=#8/5/2011#, N=N'x', E=2.5E-3, F=3600.500000, G=5., H=.5 WHERE Name = 'a''''b'",
+       "UPDATE T SET D=?, N=N?, E=?, F=?, G=?, H=? WHERE Name = ?",
+       {"2011-08-05 00:00:00", "x", 2.5e-3, 3600.5, 5.0, 0.5, "a''b"}},
+      {"DELETE FROM T WHERE Name = '#1#' AND D = #2011-13-01#",
+       "DELETE FROM T WHERE Name = ? AND D = ?",
+       {"#1#", "2011-13-01"}},
+      {"DELETE FROM T WHERE Id = #1", "DELETE FROM T WHERE Id = #?", {int64_t{1}}},
+      {"DELETE FROM T WHERE [a#b] = #3# AND \"x#y\" = -0.1",
+       "DELETE FROM T WHERE [a#b] = ? AND \"x#y\" = -?",
+       {"3", 0.1}},
+      {"UPDATE T SET A=1234567890123456.5, B=0.000001 WHERE C=#2011-08-05 7:05#",
+       "UPDATE T SET A=?, B=? WHERE C=?",
+       {1234567890123456.5, 1e-6, "2011-08-05 07:05:00"}},
+      {"UPDATE T SET `c#1#` = 1", "UPDATE T SET `c'1'` = ?", {int64_t{1}}},
+      // Neighbours with nothing between read as one quoted text with a quote inside.
+      {"INSERT INTO T(A, B) VALUES('x'#2011-08-05#, #2011-08-05##8/5/2011 10:00#'y')",
+       "INSERT INTO T(A, B) VALUES(?, ?)",
+       {"x'2011-08-05 00:00:00", "2011-08-05 00:00:00'2011-08-05 10:00:00'y"}},
+      {"UPDATE T SET \xC3\xA9"
+       "5 = 2",
+       "UPDATE T SET \xC3\xA9"
+       "5 = ?",
+       {int64_t{2}}},  // é5 is one name
+      // Statements that start alike, one after the other, and one that stops before its values.
+      {"INSERT INTO T(A, B) VALUES('x', 1)", "INSERT INTO T(A, B) VALUES(?, ?)", {"x", int64_t{1}}},
+      {"INSERT INTO T(A, B) VALUES(2, 'y')", "INSERT INTO T(A, B) VALUES(?, ?)", {int64_t{2}, "y"}},
+      {"DELETE FROM T -- all", nullptr, {}},
+      {"INSERT INTO T(A, B) VALUES('z', .5)", "INSERT INTO T(A, B) VALUES(?, ?)", {"z", 0.5}},
+      {"UPDATE T SET a#b = 5, c = '#x'", "UPDATE T SET a#b = ?, c = ?", {int64_t{5}, "#x"}},
+      {"UPDATE T SET a#b = 5, c = 1#", "UPDATE T SET a?", {"b = 5, c = 1"}},  // what follows decides
+      {"DELETE FROM T WHERE D = X#2011-01-01#", nullptr, {}},                 // the rewritten text holds a blob
+      {"DELETE FROM T WHERE D = #a'b#", nullptr, {}},
+      {"DELETE FROM T WHERE Id = 1.5.2", nullptr, {}},
+      {"SELECT * FROM T WHERE D = #2011-08-01#", nullptr, {}},
+      {"DELETE FROM T WHERE D = #2011-08-01# ORDER BY 1", nullptr, {}},
+  };
+  ado::jet::ParameterizedStatement reused;
+  for (const Case& c : cases) {
+    ado::jet::ParameterizedStatement one, two;
+    ASSERT_EQ(ado::jet::ParameterizeWithDates(c.sql, &one), c.shape != nullptr) << c.sql;
+    ASSERT_EQ(ado::jet::Parameterize(ado::jet::RewriteDateLiterals(c.sql), &two), c.shape != nullptr) << c.sql;
+    ASSERT_EQ(ado::jet::ParameterizeWithDates(c.sql, &reused), c.shape != nullptr) << c.sql;
+    if (!c.shape) continue;
+    EXPECT_EQ(one.shape, c.shape);
+    EXPECT_EQ(one.values, c.values) << c.sql;
+    EXPECT_EQ(two.shape, one.shape);
+    EXPECT_EQ(two.values, one.values) << c.sql;
+    EXPECT_EQ(reused.shape, one.shape);
+    EXPECT_EQ(reused.values, one.values) << c.sql;
+  }
+}
+
 // Statements of one shape, run many times, write what the texts say; a failing one reports the
 // engine's error and leaves the next one working.
 TEST_F(JetTest, RepeatedDataStatementsStoreTheirOwnValues) {

@@ -1,5 +1,9 @@
 // Building and walking documents: creation, attributes from VARIANTs, element paths, removal,
 // enumeration, and node objects that outlive the client's document reference.
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tests/msxml/dom_test_support.h"
@@ -184,6 +188,48 @@ TEST_F(DomTest, AttributesMapAnswersByNameAndPosition) {
   com::Variant missing;
   EXPECT_EQ(Root(doc.get())->getAttribute(com::Bstr(u"Value").get(), missing.put()), S_FALSE);
   EXPECT_EQ(missing.vt, VT_NULL);
+}
+
+// Reading many attributes in one walk gives, name by name, what ReadAttribute gives, whatever
+// order the names are asked in: qualified names, empty values, character and entity references.
+TEST_F(DomTest, ReadAttributesGivesEachNameItsOwnValue) {
+  auto doc = Load(
+      "<!DOCTYPE a [<!ENTITY e \"ent\">]>"
+      "<a xmlns:p=\"urn:p\" Name=\"n\" p:Name=\"pn\" Type=\"\" Note=\"x&amp;y\" Ref=\"1&e;2\" Last=\"z\">t</a>");
+  const auto root = AsNode(Root(doc.get()));
+  struct Case {
+    std::string_view name;
+    std::optional<std::string> value;
+  } const cases[] = {
+      {"Last", "z"}, {"Name", "n"},    {"p:Name", "pn"}, {"Missing", std::nullopt},
+      {"Type", ""},  {"Ref", "1ent2"}, {"Note", "x&y"},  {"name", std::nullopt},
+  };
+  std::vector<std::string_view> names;
+  for (const Case& c : cases) names.push_back(c.name);
+  std::vector<std::optional<std::string>> read(names.size());
+  std::vector<int> calls(names.size());
+  const auto found = [](void* context, size_t index, std::string_view value) {
+    auto* out = static_cast<std::pair<std::vector<std::optional<std::string>>*, std::vector<int>*>*>(context);
+    (*out->first)[index] = std::string(value);
+    ++(*out->second)[index];
+  };
+  std::pair context{&read, &calls};
+  ASSERT_TRUE(ReadAttributes(root.get(), names, found, &context));
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(read[i], cases[i].value) << cases[i].name;
+    EXPECT_EQ(calls[i], cases[i].value ? 1 : 0) << cases[i].name;
+    std::optional<std::string> one;
+    ASSERT_TRUE(ReadAttribute(root.get(), cases[i].name, &one));
+    EXPECT_EQ(one, cases[i].value) << cases[i].name;
+  }
+
+  // A node that is no element has no attributes; a null node is none of ours.
+  com::ComPtr<IXMLDOMNode> text;
+  ASSERT_EQ(root->get_firstChild(text.put()), S_OK);
+  std::fill(calls.begin(), calls.end(), 0);
+  EXPECT_TRUE(ReadAttributes(text.get(), names, found, &context));
+  EXPECT_EQ(calls, std::vector<int>(names.size(), 0));
+  EXPECT_FALSE(ReadAttributes(nullptr, names, found, &context));
 }
 
 TEST_F(DomTest, RemoveChildDetachesAndTheNodeStaysUsable) {

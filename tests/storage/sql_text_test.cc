@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 
+#include <climits>
+#include <cmath>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -29,6 +32,54 @@ TEST(SqlTextTest, FormatHasNoLengthLimitAndAlwaysUsesAPoint) {
   EXPECT_EQ(Format("%f", 1.5), "1.500000");
   setlocale(LC_NUMERIC, saved.c_str());
   if (!comma_locale) GTEST_SKIP() << "no de_DE.UTF-8 locale here; the point was checked in the C locale only";
+}
+
+// Every conversion the statements use is written byte for byte as printf writes it in the "C"
+// locale; anything else (widths, precisions, other conversions, values %f cannot show as digits)
+// goes to printf itself.
+TEST(SqlTextTest, FormatWritesWhatPrintfWrites) {
+  const double kTie = 1.0 / 128;  // 0.0078125: exactly halfway between two sixth decimals
+  const double doubles[] = {0.0,
+                            -0.0,
+                            1.5,
+                            -1.5e3,
+                            3600.5,
+                            0.125,
+                            kTie,
+                            3 * kTie,
+                            1e-7,
+                            0.0000005,
+                            1e300,
+                            -1e22,
+                            9.007199254740993e15,
+                            123456789.987654321,
+                            HUGE_VAL,
+                            -HUGE_VAL,
+                            NAN,
+                            0.1,
+                            1.23,
+                            -1e-9,
+                            0x1p50 / 1e6,
+                            0x1p49 / 1e6,
+                            1125899906.842623,
+                            0.000001};
+  const int ints[] = {0, -1, 7, INT_MIN, INT_MAX};
+  char expected[512];
+  for (const double d : doubles) {
+    std::snprintf(expected, sizeof expected, "x=%f;'%s',%d%%", d, "O''Brien", 42);
+    EXPECT_EQ(Format("x=%f;'%s',%d%%", d, "O''Brien", 42), expected) << d;
+    std::snprintf(expected, sizeof expected, "%.2f|%5d|%g", d, 3, d);
+    EXPECT_EQ(Format("%.2f|%5d|%g", d, 3, d), expected) << d;
+  }
+  for (const int i : ints) {
+    std::snprintf(expected, sizeof expected, "Id=%d%s", i, "");
+    EXPECT_EQ(Format("Id=%d%s", i, ""), expected) << i;
+  }
+  const char* const texts[] = {"", "100%", nullptr};  // a null text is printf's "(null)"
+  for (const char* t : texts) {
+    std::snprintf(expected, sizeof expected, "[%s]", t);
+    EXPECT_EQ(Format("[%s]", t), expected);
+  }
 }
 
 TEST(SqlTextTest, RoundsHalfUpToTwoDecimals) {
