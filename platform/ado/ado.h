@@ -15,9 +15,21 @@
 
 #include "ado_idl.h"
 #include "platform/com/com_ptr.h"
+#include "platform/com/guid.h"
 #include "platform/com/result.h"
 
 namespace ado {
+
+// Answered by the Field objects of this layer (QueryInterface), for readers that walk many rows
+// in-process: the field's value in the current row, read in place instead of copied out (a copy
+// allocates a BSTR per text field). The pointer is valid until the recordset moves, is closed or
+// is released; null when Value would fail (closed, no current row), so the caller can ask Value
+// for the error.
+inline constexpr IID IID_IAdoFieldValue = com::MakeGuid("{0B5D9E27-6C41-4F8A-9E13-52A7C4D8F160}");
+struct IAdoFieldValue : IUnknown {
+  static constexpr const IID& iid = IID_IAdoFieldValue;
+  virtual const VARIANT* CurrentValue() = 0;
+};
 
 com::Expected<com::ComPtr<_Connection>> CreateConnection();
 com::Expected<com::ComPtr<_Recordset>> CreateRecordset();

@@ -281,11 +281,14 @@ ConnectionObject* ConnectionOf(const VARIANT& v) {
 
 // ---------------------------------------------------------------------------------------------
 
-class FieldObject : public com::Dispatch<Field> {
+class FieldObject : public com::Dispatch<Field, IAdoFieldValue> {
  public:
   FieldObject(std::shared_ptr<RowSet> rows, int column) : rows_(std::move(rows)), column_(column) {}
 
   QVA_DECL_Field;
+  const VARIANT* CurrentValue() override {
+    return rows_->open && !rows_->eof() ? &rows_->current()[column_] : nullptr;
+  }
 
  private:
   std::shared_ptr<RowSet> rows_;

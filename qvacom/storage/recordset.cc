@@ -137,30 +137,39 @@ void CRecordset::Record(const com::ComError& e) {
   last_error_code_ = e.code();
 }
 
-com::ComPtr<Field> CRecordset::FindField(std::string_view field) {
-  for (const auto& [name, item] : fields_)
-    if (name == field) return item;
+CRecordset::FieldEntry& CRecordset::FindField(std::string_view field) {
+  const size_t count = fields_.size();
+  for (size_t k = 0; k < count; ++k) {
+    size_t i = next_field_ + k;
+    if (i >= count) i -= count;
+    if (fields_[i].name == field) {
+      next_field_ = i + 1;
+      return fields_[i];
+    }
+  }
   if (!recordset_) RaiseNullPointer();
   com::ComPtr<Fields> fields;
   Check(recordset_->get_Fields(fields.put()));
   if (!fields) RaiseNullPointer();
-  com::ComPtr<Field> item;
-  Check(fields->get_Item(com::Variant::Str(field), item.put()));
-  if (!item) RaiseNullPointer();
-  fields_.emplace_back(std::string(field), item);
-  return item;
+  FieldEntry entry{std::string(field), nullptr, nullptr};
+  Check(fields->get_Item(com::Variant::Str(field), entry.field.put()));
+  if (!entry.field) RaiseNullPointer();
+  if (FAILED(entry.field->QueryInterface(ado::IID_IAdoFieldValue, entry.in_place.put_void()))) entry.in_place = nullptr;
+  fields_.push_back(std::move(entry));
+  next_field_ = fields_.size();
+  return fields_.back();
 }
 
 void CRecordset::ReadField(std::string_view field, com::Variant* value) {
-  const bool cached = std::any_of(fields_.begin(), fields_.end(), [&](const auto& f) { return f.first == field; });
-  const HRESULT hr = FindField(field)->get_Value(value->put());
+  const size_t known = fields_.size();
+  const HRESULT hr = FindField(field).field->get_Value(value->put());
   if (SUCCEEDED(hr)) return;
-  if (cached) {
+  if (fields_.size() == known) {
     // The recordset may have been closed and reopened through recordset() since the field was
     // found: look it up again in the recordset as it is now.
     com::ClearError();
     fields_.clear();
-    Check(FindField(field)->get_Value(value->put()));
+    Check(FindField(field).field->get_Value(value->put()));
     return;
   }
   Check(hr);
@@ -281,17 +290,17 @@ bool StringOfValue(const VARIANT& v, std::string* out, std::string_view date_for
 
 bool CRecordset::GetDouble(std::string_view field, double* out) {
   *out = 0;
-  return ReadAs(field, [&](const com::Variant& v) { return DoubleOfValue(v, out); });
+  return ReadAs(field, [&](const VARIANT& v) { return DoubleOfValue(v, out); });
 }
 
 bool CRecordset::GetLong(std::string_view field, LONG* out) {
   *out = 0;
-  return ReadAs(field, [&](const com::Variant& v) { return LongOfValue(v, out); });
+  return ReadAs(field, [&](const VARIANT& v) { return LongOfValue(v, out); });
 }
 
 bool CRecordset::GetDate(std::string_view field, DateWithStatus* out) {
   *out = DateWithStatus{0.0, DateStatus::kNull};
-  return ReadAs(field, [&](const com::Variant& v) { return DateOfValue(v, out); });
+  return ReadAs(field, [&](const VARIANT& v) { return DateOfValue(v, out); });
 }
 
 bool CRecordset::GetVariant(std::string_view field, com::Variant* out) {
@@ -308,7 +317,7 @@ bool CRecordset::GetVariant(std::string_view field, com::Variant* out) {
 
 bool CRecordset::GetString(std::string_view field, std::string* out, std::string_view date_format) {
   out->clear();
-  return ReadAs(field, [&](const com::Variant& v) { return StringOfValue(v, out, date_format); });
+  return ReadAs(field, [&](const VARIANT& v) { return StringOfValue(v, out, date_format); });
 }
 
 }  // namespace qva

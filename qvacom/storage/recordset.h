@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ado_idl.h"
+#include "platform/ado/ado.h"
 #include "platform/com/com_error.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/variant.h"
@@ -109,17 +110,31 @@ class CRecordset {
   HRESULT last_error_code() const { return last_error_code_; }
 
  private:
+  // A Field object of the current opening, with its in-place reader when it has one (null for
+  // another ADO implementation).
+  struct FieldEntry {
+    std::string name;
+    com::ComPtr<Field> field;
+    com::ComPtr<ado::IAdoFieldValue> in_place;
+  };
+
   void Record(const com::ComError& e);
   // The Field object of a name, found once per opening: a Field shows the current row, so
-  // loaders walking with MoveNext reuse it. Raises ComError.
-  com::ComPtr<Field> FindField(std::string_view field);
+  // loaders walking with MoveNext reuse it. Loaders read the same fields in the same order on
+  // every row, so the search starts after the field found last. Raises ComError. The reference
+  // is valid until the next call.
+  FieldEntry& FindField(std::string_view field);
   // Reads the named field of the current row into *value; raises ComError.
   void ReadField(std::string_view field, com::Variant* value);
   // Reads `field` and hands its value to `convert` (the typed readers' conversion); false, with
-  // the error recorded, when the field cannot be read.
+  // the error recorded, when the field cannot be read. The value is read in place when the
+  // field allows it, else copied out through Field::get_Value (which also reports the errors).
   template <class Convert>
   bool ReadAs(std::string_view field, Convert convert) {
     try {
+      const FieldEntry& entry = FindField(field);
+      if (entry.in_place)
+        if (const VARIANT* value = entry.in_place->CurrentValue()) return convert(*value);
       com::Variant v;
       ReadField(field, &v);
       return convert(v);
@@ -132,7 +147,8 @@ class CRecordset {
   com::ComPtr<_Recordset> recordset_;
   com::ComPtr<_Command> command_;
   com::ComPtr<_Connection> connection_;
-  std::vector<std::pair<std::string, com::ComPtr<Field>>> fields_;  // of the current opening
+  std::vector<FieldEntry> fields_;  // of the current opening
+  size_t next_field_ = 0;           // where FindField starts looking
   std::string statement_;
   std::string last_error_text_;
   HRESULT last_error_code_ = S_OK;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +90,110 @@ TEST(NameIndexTest, RemovedAndOrphanedItemsNoLongerReachTheIndex) {
   index.reset();  // the collection goes; its items live on with their clients
   for (const auto& item : items) item->Rename("after");
   late->Rename("after");
+}
+
+// Random renames, removals and appends, each followed by a look-up of every name of the
+// vocabulary, which must give what a scan of the listed items in order gives. The vocabularies
+// stress one structure each: few names (long runs of equal names, first of a name removed or
+// renamed away), many names (growth of the table, probe runs broken up by removals), and names
+// too long to be kept in a slot, some sharing a long prefix with a short one.
+TEST(NameIndexTest, MatchesAScanThroughRandomChanges) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> vocabulary;
+    size_t initial;
+    size_t steps;
+  };
+  std::vector<std::string> many;
+  for (int i = 0; i < 400; ++i) many.push_back("user" + std::to_string(i));
+  const std::vector<std::string> long_names = {
+      "",   "a", "eighteen-bytes-nam", "nineteen-bytes-name", "nineteen-bytes-namf", "twenty-bytes-name-ok",
+      "nineteen-bytes-name-and-more", std::string(60, 'z'), std::string(59, 'z') + "y"};
+  const Case cases[] = {
+      {"few names", {"dup", "other", "dup2"}, 60, 600},
+      {"one name", {"same"}, 100, 300},
+      {"many names", many, 200, 600},
+      {"long names", long_names, 30, 600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    uint32_t seed = 2463534242u;
+    const auto next = [&](size_t n) {
+      seed ^= seed << 13;
+      seed ^= seed >> 17;
+      seed ^= seed << 5;
+      return static_cast<size_t>(seed % n);
+    };
+    const auto any_name = [&] { return c.vocabulary[next(c.vocabulary.size())]; };
+    std::vector<com::ComPtr<Named>> listed, dropped;
+    for (size_t i = 0; i < c.initial; ++i) {
+      listed.push_back(Make({"w"})[0]);
+      listed.back()->Rename(any_name());
+    }
+    NameIndex<Named> index;
+    index.Rebuild(listed);
+    // The first listed item of every name, as a scan in list order finds it.
+    const auto scan = [&] {
+      std::map<std::string, Named*> first;
+      for (const auto& item : listed) first.emplace(item->name().utf8(), item.get());
+      return first;
+    };
+    for (size_t step = 0; step < c.steps; ++step) {
+      const size_t op = next(10);
+      if (op < 6 && !listed.empty()) {
+        listed[next(listed.size())]->Rename(any_name());
+      } else if (op < 8 && !listed.empty()) {
+        const size_t at = next(listed.size());
+        index.Remove(listed[at].get());
+        dropped.push_back(listed[at]);
+        listed.erase(listed.begin() + static_cast<std::ptrdiff_t>(at));
+      } else if (op < 9 && !dropped.empty()) {
+        dropped[next(dropped.size())]->Rename(any_name());  // unlisted: changes nothing
+      } else {
+        listed.push_back(Make({"w"})[0]);
+        listed.back()->Rename(any_name());  // before Append: the index takes the name as it is
+        index.Append(listed.back().get());
+      }
+      const std::map<std::string, Named*> expected = scan();
+      for (const std::string& name : c.vocabulary) {
+        const auto found = expected.find(name);
+        ASSERT_EQ(index.First(name), found == expected.end() ? nullptr : found->second)
+            << "step " << step << ", looking up " << name;
+      }
+      ASSERT_EQ(index.First("absent"), nullptr);
+    }
+    // Every item of a name is reachable, in list order.
+    for (const std::string& name : c.vocabulary) {
+      for (const auto& item : listed) {
+        if (item->name().utf8() != name) continue;
+        EXPECT_EQ(index.FirstWhere(name, [&](const Named& n) { return &n == item.get(); }), item.get());
+      }
+    }
+  }
+}
+
+TEST(NameIndexTest, TableGrowsWithTheNamesAndRebuildSizesItOnce) {
+  std::vector<com::ComPtr<Named>> items;
+  NameIndex<Named> index;
+  for (int i = 0; i < 1000; ++i) {
+    items.push_back(Make({"w"})[0]);
+    items.back()->Rename("name" + std::to_string(i));
+    index.Append(items.back().get());
+  }
+  EXPECT_GE(index.capacity(), items.size());
+  for (int i = 0; i < 1000; ++i) EXPECT_EQ(index.First("name" + std::to_string(i)), items[i].get());
+
+  const size_t grown = index.capacity();
+  index.Clear();
+  EXPECT_EQ(index.capacity(), 0u);
+  EXPECT_EQ(index.First("name1"), nullptr);
+  items[1]->Rename("renamed");  // unlisted by the clear: nothing to tell
+
+  NameIndex<Named> rebuilt;
+  rebuilt.Rebuild(items);
+  EXPECT_EQ(rebuilt.capacity(), grown);
+  EXPECT_EQ(rebuilt.First("renamed"), items[1].get());
+  EXPECT_EQ(rebuilt.First("name999"), items[999].get());
 }
 
 }  // namespace

@@ -179,6 +179,32 @@ TEST_F(RecordsetTest, ReadersFollowTheWalkAndARecordsetReopenedDirectly) {
   EXPECT_EQ(rs.last_error_code(), S_OK);
 }
 
+// The wrapper remembers where it found the field it read last; readers in another order, or
+// reading a field twice, still get each field's own value of the current row.
+TEST_F(RecordsetTest, ReadersTakeTheFieldsInAnyOrderOnEveryRow) {
+  Run("INSERT INTO Deps (Name, Remarks) VALUES ('a', 'ra')");
+  Run("INSERT INTO Deps (Name, Remarks) VALUES ('b', 'rb')");
+  Run("INSERT INTO Deps (Name, Remarks) VALUES ('c', 'rc')");
+  const std::vector<std::vector<const char*>> orders = {
+      {"Name", "Remarks"}, {"Remarks", "Name"}, {"Name", "Name", "Remarks"}, {"Remarks", "Name", "Remarks", "Name"}};
+  for (size_t first = 0; first < orders.size(); ++first) {
+    CRecordset rs(connection_.get());
+    ASSERT_TRUE(rs.OpenStatement(nullptr, "SELECT Name, Remarks FROM Deps ORDER BY Name", CRecordset::kText));
+    // Each row is read in another order, starting from a different one per walk.
+    for (size_t row = 0; !AtEnd(rs); ++row) {
+      const std::string name(1, static_cast<char>('a' + row));
+      for (const char* field : orders[(first + row) % orders.size()]) {
+        SCOPED_TRACE(std::string(field) + " of row " + name);
+        std::string value;
+        ASSERT_TRUE(rs.GetString(field, &value));
+        EXPECT_EQ(value, std::string(field) == "Name" ? name : "r" + name);
+      }
+      ASSERT_EQ(rs.recordset()->MoveNext(), S_OK);
+    }
+    EXPECT_EQ(rs.last_error_code(), S_OK);
+  }
+}
+
 TEST_F(RecordsetTest, DatabaseErrorsAreRecordedWithTheStatement) {
   Run("INSERT INTO Deps (Name) VALUES ('a')");
   CRecordset rs(connection_.get());
