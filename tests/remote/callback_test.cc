@@ -192,14 +192,9 @@ TEST_P(CallbackTest, AFailingCallBackPassesItsCodeAndErrorInformation) {
   ComPtr<IQVAArch> back;
   EXPECT_EQ(root_->Index(Variant::Dispatch(refusing.get()), back.put()), kTestFailure);
   EXPECT_FALSE(back);
-  ComPtr<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
-  ASSERT_TRUE(info);
-  Bstr source, description;
-  info->GetSource(source.put());
-  info->GetDescription(description.put());
-  EXPECT_EQ(source.utf8(), "ConsoleArch");
-  EXPECT_EQ(description.utf8(), "the console said no");
+  const ErrorText error = TakeErrorText();
+  EXPECT_EQ(error.source, "ConsoleArch");
+  EXPECT_EQ(error.description, "the console said no");
   EXPECT_EQ(Log(), "failed:" + Hex(kTestFailure));
 }
 
@@ -237,11 +232,8 @@ TEST_P(CallbackTest, NestingIsBounded) {
   ComPtr<IQVAArch> back;
   EXPECT_EQ(root_->Index(Variant::Dispatch(self), back.put()), remote::RPC_E_CALL_REJECTED);
   EXPECT_EQ(depth, remote::kMaxNesting);
-  ComPtr<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
-  Bstr description;
-  info->GetDescription(description.put());
-  EXPECT_NE(description.utf8().find("nest"), std::string::npos) << description.utf8();
+  const ErrorText error = TakeErrorText();
+  EXPECT_NE(error.description.find("nest"), std::string::npos) << error.description;
   // The service goes on serving.
   LONG waiting = -1;
   EXPECT_EQ(root_->get_Count(&waiting), S_OK);

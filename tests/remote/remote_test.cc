@@ -196,14 +196,9 @@ TEST_P(RemoteTest, SuccessCodesComeBackUnchangedAndFailuresBringTheirErrorInfo) 
 
   SetErrorInfo(0, nullptr);
   EXPECT_EQ(root->Init(Bstr("fail").get()), kTestFailure);
-  ComPtr<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
-  ASSERT_TRUE(info);
-  Bstr source, description;
-  info->GetSource(source.put());
-  info->GetDescription(description.put());
-  EXPECT_EQ(source.utf8(), "TestRoot");
-  EXPECT_EQ(description.utf8(), "Init was told to fail");
+  const ErrorText error = TakeErrorText();
+  EXPECT_EQ(error.source, "TestRoot");
+  EXPECT_EQ(error.description, "Init was told to fail");
 }
 
 TEST_P(RemoteTest, ReleasingAProxyReleasesTheServersObject) {

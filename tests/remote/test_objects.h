@@ -143,6 +143,20 @@ class TestArch : public com::Dispatch<IQVAArch> {
   std::string name_;
 };
 
+// The calling thread's error information, taken: its source and description (both empty when a
+// failure set none).
+struct ErrorText {
+  std::string source, description;
+};
+inline ErrorText TakeErrorText() {
+  com::ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) != S_OK || !info) return {};
+  com::Bstr source, description;
+  info->GetSource(source.put());
+  info->GetDescription(description.put());
+  return {source.utf8(), description.utf8()};
+}
+
 inline com::ComPtr<IQVAArch> MakeArch(std::string name) {
   auto made = com::CreateObject<TestArch>(std::move(name));
   return made ? com::ComPtr<IQVAArch>(made->get()) : nullptr;
