@@ -48,6 +48,14 @@ using AttributeSink = void (*)(void* context, size_t index, std::string_view val
 // `element` is not ours: ask through its interfaces then.
 bool ReadAttributes(IXMLDOMNode* element, std::span<const std::string_view> names, AttributeSink found, void* context);
 
+// Sets attribute `name` (UTF-8) of `element` to `value` or to `text` (UTF-8), exactly as
+// IXMLDOMElement::setAttribute would, when `element` is one of this DOM's elements and the name
+// (and the text) are ASCII: true, with setAttribute's result in *hr. False for anything else (not
+// ours, no element, other characters): set it through the interfaces then. Writers of many
+// attributes per element (a collection's SaveXML) go without a BSTR name and value per attribute.
+bool WriteAttribute(IXMLDOMNode* element, std::string_view name, const VARIANT& value, HRESULT* hr);
+bool WriteAttribute(IXMLDOMNode* element, std::string_view name, std::string_view text, HRESULT* hr);
+
 // The class object of DOMDocument, for a module's class catalogue.
 HRESULT MakeDocumentClassObject(REFIID riid, void** ppv);
 

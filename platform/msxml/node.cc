@@ -86,6 +86,36 @@ xmlAttrPtr FindAttribute(xmlNodePtr element, std::string_view name) {
   return nullptr;
 }
 
+// Sets attribute `name` of `element` to `text`, both checked already: the attribute of that name
+// keeps its place and takes the text, or a new one is added last.
+HRESULT SetOnElement(xmlNodePtr element, const std::string& name, const std::string& text) {
+  xmlAttrPtr a = FindAttribute(element, name);
+  if (!a) a = xmlNewProp(element, BAD_CAST name.c_str(), nullptr);
+  if (!a) return Error(E_OUTOFMEMORY, "out of memory");
+  SetAttributeText(a, text);
+  return S_OK;
+}
+
+// ASCII that XML carries as it stands: its UTF-8 bytes are its UTF-16 characters, and the
+// character check of TextArgument reduces to this.
+bool IsAsciiXmlText(std::string_view text) {
+  for (const unsigned char c : text)
+    if (c >= 0x80 || (c < 0x20 && c != '\t' && c != '\n' && c != '\r')) return false;
+  return true;
+}
+
+// The element behind `node` and its ASCII name, checked as NameArgument checks it; false when
+// the fast path does not apply (see WriteAttribute).
+bool WritableElement(IXMLDOMNode* node, std::string_view name, NodeRef* ref, std::string* checked, HRESULT* hr) {
+  if (name.empty() || !IsAsciiXmlText(name) || !ResolveArgument(node, ref) || ref->node->type != XML_ELEMENT_NODE)
+    return false;
+  checked->assign(name);
+  *hr = xmlValidateName(BAD_CAST checked->c_str(), 0) == 0
+            ? S_OK
+            : Error(E_INVALIDARG, "\"" + *checked + "\" is not a valid XML name");
+  return true;
+}
+
 // HasQualifiedName for an attribute, with the usual case (no prefix) compared inline: a reader
 // of many attributes per element compares one name per attribute.
 bool NamedAs(xmlAttrPtr a, std::string_view name) {
@@ -125,6 +155,24 @@ bool ReadAttribute(IXMLDOMNode* element, std::string_view name, std::optional<st
   xmlChar* content = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a));
   value->emplace(content ? reinterpret_cast<const char*>(content) : "");
   xmlFree(content);
+  return true;
+}
+
+bool WriteAttribute(IXMLDOMNode* element, std::string_view name, const VARIANT& value, HRESULT* hr) {
+  NodeRef ref;
+  std::string n, v;
+  if (!WritableElement(element, name, &ref, &n, hr)) return false;
+  if (SUCCEEDED(*hr)) *hr = ValueArgument(value, &v);
+  if (SUCCEEDED(*hr)) *hr = SetOnElement(ref.node, n, v);
+  return true;
+}
+
+bool WriteAttribute(IXMLDOMNode* element, std::string_view name, std::string_view text, HRESULT* hr) {
+  if (!IsAsciiXmlText(text)) return false;
+  NodeRef ref;
+  std::string n;
+  if (!WritableElement(element, name, &ref, &n, hr)) return false;
+  if (SUCCEEDED(*hr)) *hr = SetOnElement(ref.node, n, std::string(text));
   return true;
 }
 
@@ -427,11 +475,7 @@ HRESULT DomNode::setAttribute(BSTR name, VARIANT value) {
   std::string n, v;
   RETURN_IF_FAILED(NameArgument(name, &n));
   RETURN_IF_FAILED(ValueArgument(value, &v));
-  xmlAttrPtr a = FindAttribute(ref_.node, n);
-  if (!a) a = xmlNewProp(ref_.node, BAD_CAST n.c_str(), nullptr);
-  if (!a) return Error(E_OUTOFMEMORY, "out of memory");
-  SetAttributeText(a, v);
-  return S_OK;
+  return SetOnElement(ref_.node, n, v);
 }
 
 HRESULT DomNode::get_name(BSTR* out) {

@@ -130,6 +130,8 @@ com::Expected<com::Bstr> RequiredAttribute(IXMLDOMNode* node, std::string_view n
 
 HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, const VARIANT& value) {
   if (!element) return E_POINTER;
+  HRESULT hr = S_OK;
+  if (msxml::WriteAttribute(element, name, value, &hr)) return hr;
   com::ComPtr<IXMLDOMElement> e;
   RETURN_IF_FAILED(element->QueryInterface(IID_IXMLDOMElement, e.put_void()));
   com::Bstr key(name);
@@ -137,6 +139,9 @@ HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, const VARIANT&
 }
 
 HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, std::string_view utf8) {
+  if (!element) return E_POINTER;
+  HRESULT hr = S_OK;
+  if (msxml::WriteAttribute(element, name, utf8, &hr)) return hr;
   return SetAttribute(element, name, com::Variant::Str(utf8));
 }
 

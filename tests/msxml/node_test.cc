@@ -232,6 +232,47 @@ TEST_F(DomTest, ReadAttributesGivesEachNameItsOwnValue) {
   EXPECT_FALSE(ReadAttributes(nullptr, names, found, &context));
 }
 
+// Writing an attribute without the interfaces leaves the document setAttribute leaves, with the
+// same results; it declines (and setAttribute then does the work) for what it does not handle.
+TEST_F(DomTest, WriteAttributeDoesWhatSetAttributeDoes) {
+  struct Case {
+    std::string_view name;
+    std::optional<std::string_view> text;  // else `number`
+    double number;
+    bool taken;  // by the path without the interfaces
+  } const cases[] = {
+      {"Name", "n", 0, true},         {"Amount", std::nullopt, 1.25, true}, {"Name", "m", 0, true},  // replaced
+      {"Note", "a\tb\nc&<\"'", 0, true}, {"Bad name", "x", 0, true},         {"", "x", 0, false},
+      {"p:Name", "q", 0, true},       {"Text", "\xC3\xA9", 0, false},         {"\xC3\x9Cber", "x", 0, false},
+      {"Ctl", "\x01", 0, false},      {"Count", std::nullopt, -7, true},
+  };
+  auto fast = Load("<a xmlns:p=\"urn:p\" First=\"1\"><b/></a>", "fast.xml");
+  auto slow = Load("<a xmlns:p=\"urn:p\" First=\"1\"><b/></a>", "slow.xml");
+  const auto fast_element = Root(fast.get());
+  const auto fast_root = AsNode(fast_element);
+  const auto slow_root = Root(slow.get());
+  for (const Case& c : cases) {
+    const com::Variant value = c.text ? com::Variant::Str(*c.text) : com::Variant::R8(c.number);
+    HRESULT taken_hr = E_UNEXPECTED;
+    const bool taken = c.text ? WriteAttribute(fast_root.get(), c.name, *c.text, &taken_hr)
+                              : WriteAttribute(fast_root.get(), c.name, value, &taken_hr);
+    EXPECT_EQ(taken, c.taken) << c.name;
+    const HRESULT expected = slow_root->setAttribute(com::Bstr(c.name).get(), value);
+    if (taken)
+      EXPECT_EQ(taken_hr, expected) << c.name;
+    else
+      EXPECT_EQ(fast_element->setAttribute(com::Bstr(c.name).get(), value), expected) << c.name;
+  }
+  EXPECT_EQ(Save(fast.get(), "fast-out.xml"), Save(slow.get(), "slow-out.xml"));
+
+  // Not an element, or not a node of ours: declined.
+  HRESULT hr = S_OK;
+  com::ComPtr<IXMLDOMText> text;
+  ASSERT_EQ(fast->createTextNode(com::Bstr(std::string_view("t")).get(), text.put()), S_OK);
+  EXPECT_FALSE(WriteAttribute(AsNode(text).get(), "Name", std::string_view("x"), &hr));
+  EXPECT_FALSE(WriteAttribute(nullptr, "Name", std::string_view("x"), &hr));
+}
+
 TEST_F(DomTest, RemoveChildDetachesAndTheNodeStaysUsable) {
   auto doc = Load("<a><b>1</b><c>2</c><d>3</d></a>");
   auto root = AsNode(Root(doc.get()));
