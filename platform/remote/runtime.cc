@@ -691,9 +691,10 @@ class ObjectServer final : public wire::Object::Server {
   kj::Promise<void> next(NextContext context) override {
     return Serve(context.getParams().getCausality(), [this, context](HRESULT refused) mutable {
       auto results = context.getResults();
-      IEnumVARIANT* e = SUCCEEDED(refused) ? Enumerator() : nullptr;
+      HRESULT why = S_OK;
+      IEnumVARIANT* e = EnumeratorFor(refused, &why);
       if (!e) {
-        results.setHr(FAILED(refused) ? refused : E_NOINTERFACE);
+        results.setHr(why);
         return;
       }
       const ULONG count = std::min<uint32_t>(context.getParams().getCount(), kMaxEnumBatch);
@@ -720,22 +721,16 @@ class ObjectServer final : public wire::Object::Server {
 
   kj::Promise<void> skip(SkipContext context) override {
     return Serve(context.getParams().getCausality(), [this, context](HRESULT refused) mutable {
-      HRESULT hr = refused;
-      if (SUCCEEDED(hr)) {
-        IEnumVARIANT* e = Enumerator();
-        hr = e ? e->Skip(context.getParams().getCount()) : E_NOINTERFACE;
-      }
+      HRESULT hr = S_OK;
+      if (IEnumVARIANT* e = EnumeratorFor(refused, &hr)) hr = e->Skip(context.getParams().getCount());
       context.getResults().setHr(hr);
     });
   }
 
   kj::Promise<void> reset(ResetContext context) override {
     return Serve(context.getParams().getCausality(), [this, context](HRESULT refused) mutable {
-      HRESULT hr = refused;
-      if (SUCCEEDED(hr)) {
-        IEnumVARIANT* e = Enumerator();
-        hr = e ? e->Reset() : E_NOINTERFACE;
-      }
+      HRESULT hr = S_OK;
+      if (IEnumVARIANT* e = EnumeratorFor(refused, &hr)) hr = e->Reset();
       context.getResults().setHr(hr);
     });
   }
@@ -783,6 +778,13 @@ class ObjectServer final : public wire::Object::Server {
     return itf.get();
   }
   IEnumVARIANT* Enumerator() { return static_cast<IEnumVARIANT*>(Find(IID_IEnumVARIANT)); }
+  // The enumerator an enumerator call acts on; null, with *why, when the call was refused (its
+  // code) or the object is no enumerator (E_NOINTERFACE).
+  IEnumVARIANT* EnumeratorFor(HRESULT refused, HRESULT* why) {
+    IEnumVARIANT* e = SUCCEEDED(refused) ? Enumerator() : nullptr;
+    if (!e) *why = FAILED(refused) ? refused : E_NOINTERFACE;
+    return e;
+  }
 
   Apartment& apartment_;
   com::ComPtr<IUnknown> identity_;
@@ -895,9 +897,10 @@ HRESULT Codec::Decode(wire::ObjectRef::Reader ref, const IID& iid, IUnknown** ou
 kj::Promise<void> ObjectServer::clone(CloneContext context) {
   return Serve(context.getParams().getCausality(), [this, context](HRESULT refused) mutable {
     auto results = context.getResults();
-    IEnumVARIANT* e = SUCCEEDED(refused) ? Enumerator() : nullptr;
+    HRESULT why = S_OK;
+    IEnumVARIANT* e = EnumeratorFor(refused, &why);
     if (!e) {
-      results.setHr(FAILED(refused) ? refused : E_NOINTERFACE);
+      results.setHr(why);
       return;
     }
     com::ComPtr<IEnumVARIANT> copy;

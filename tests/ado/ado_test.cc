@@ -249,13 +249,16 @@ TEST_F(JetTest, TransactionsNestAsTheServersDo) {
   for (const Verb& v : verbs) EXPECT_EQ(ado::jet::TransactionVerbOf(v.text), v.verb) << v.text;
 }
 
+// A data statement and what parameterising it gives.
+struct ParameterCase {
+  const char* sql;
+  const char* shape;  // null: run as written
+  std::vector<ado::jet::Literal> values;
+};
+
 TEST(JetParameters, DataStatementsBecomeShapeAndValues) {
   using ado::jet::Literal;
-  struct Case {
-    const char* sql;
-    const char* shape;  // null: run as written
-    std::vector<Literal> values;
-  } const cases[] = {
+  const ParameterCase cases[] = {
       {"INSERT INTO T(Id, Name)\t\tVALUES(7,'it''s')", "INSERT INTO T(Id, Name)\t\tVALUES(?,?)", {int64_t{7}, "it's"}},
       {"UPDATE T SET Amount=-1.5e3, Name='' WHERE Name = 'a'", "UPDATE T SET Amount=-?, Name=? WHERE Name = ?",
        {1.5e3, "", "a"}},
@@ -270,7 +273,7 @@ TEST(JetParameters, DataStatementsBecomeShapeAndValues) {
       {"SELECT * FROM T WHERE Id = 1", nullptr, {}},
       {"DELETE FROM T2 WHERE Col1 = 2", "DELETE FROM T2 WHERE Col1 = ?", {int64_t{2}}},
   };
-  for (const Case& c : cases) {
+  for (const ParameterCase& c : cases) {
     ado::jet::ParameterizedStatement p;
     ASSERT_EQ(ado::jet::Parameterize(c.sql, &p), c.shape != nullptr) << c.sql;
     if (!c.shape) continue;
@@ -283,11 +286,7 @@ TEST(JetParameters, DataStatementsBecomeShapeAndValues) {
 // one after the other; a statement reused for every case keeps no value of the one before.
 TEST(JetParameters, DateLiteralsBecomeTextValuesInTheSamePass) {
   using ado::jet::Literal;
-  struct Case {
-    const char* sql;
-    const char* shape;  // null: run as written
-    std::vector<Literal> values;
-  } const cases[] = {
+  const ParameterCase cases[] = {
       {"INSERT INTO T(Name, LastTime, Amount)\t\tVALUES('it''s',#2011-08-06 13:05:09#,-1.5e3)",
        "INSERT INTO T(Name, LastTime, Amount)\t\tVALUES(?,?,-?)",
        {"it's", "2011-08-06 13:05:09", 1.5e3}},
@@ -328,7 +327,7 @@ TEST(JetParameters, DateLiteralsBecomeTextValuesInTheSamePass) {
       {"DELETE FROM T WHERE D = #2011-08-01# ORDER BY 1", nullptr, {}},
   };
   ado::jet::ParameterizedStatement reused;
-  for (const Case& c : cases) {
+  for (const ParameterCase& c : cases) {
     ado::jet::ParameterizedStatement one, two;
     ASSERT_EQ(ado::jet::ParameterizeWithDates(c.sql, &one), c.shape != nullptr) << c.sql;
     ASSERT_EQ(ado::jet::Parameterize(ado::jet::RewriteDateLiterals(c.sql), &two), c.shape != nullptr) << c.sql;
