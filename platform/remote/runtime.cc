@@ -693,10 +693,7 @@ class ObjectServer final : public wire::Object::Server {
       auto results = context.getResults();
       HRESULT why = S_OK;
       IEnumVARIANT* e = EnumeratorFor(refused, &why);
-      if (!e) {
-        results.setHr(why);
-        return;
-      }
+      if (!e) return results.setHr(why);
       const ULONG count = std::min<uint32_t>(context.getParams().getCount(), kMaxEnumBatch);
       std::vector<com::Variant> values(count);
       ULONG fetched = 0;
@@ -899,10 +896,7 @@ kj::Promise<void> ObjectServer::clone(CloneContext context) {
     auto results = context.getResults();
     HRESULT why = S_OK;
     IEnumVARIANT* e = EnumeratorFor(refused, &why);
-    if (!e) {
-      results.setHr(why);
-      return;
-    }
+    if (!e) return results.setHr(why);
     com::ComPtr<IEnumVARIANT> copy;
     HRESULT hr = e->Clone(copy.put());
     if (SUCCEEDED(hr) && !copy) hr = E_UNEXPECTED;
