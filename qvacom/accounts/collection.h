@@ -141,48 +141,22 @@ class Collection {
   template <class I>
   HRESULT Lookup(const VARIANT& name, I** out) const {
     if (!out) return E_POINTER;
-    *out = nullptr;
-    std::string text;
-    char ascii[64];
-    std::string_view key;
-    if (V_VT(&name) == VT_BSTR && ShortAscii(V_BSTR(&name), ascii, &key)) {
-      // The usual case: a short ASCII name, looked up without a copy of the BSTR or a heap text.
-    } else if (V_VT(&name) == VT_BSTR) {
-      key = text = com::BstrToUtf8(V_BSTR(&name));
-    } else {
-      ASSIGN_OR_RETURN(const com::Bstr wanted, settings::NameArgument(name, Traits::kSource));
-      key = text = wanted.utf8();
-    }
-    Item* item = index_.First(key);
-    if (!item) return Error(E_FAIL, "no item is named " + std::string(key));
+    NameKey key;
+    if (V_VT(&name) != VT_BSTR || !ShortAsciiKey(V_BSTR(&name), &key)) return LookupText(name, out);
+    Item* const item = index_.First(key);
+    if (!item) return LookupText(name, out);  // builds the error text
     *out = item;
-    (*out)->AddRef();
+    item->AddRef();
     return S_OK;
   }
 
-  // A BSTR of ASCII characters that fits `buffer` (its UTF-8 text is the same bytes), narrowed
-  // into it; false for any other text. On Item's path, so four characters at a time, and the
-  // length read from the BSTR's prefix in place (the layout is fixed, DESIGN.md 2) rather than
-  // through a call into the runtime library.
-  template <size_t N>
-  static bool ShortAscii(BSTR text, char (&buffer)[N], std::string_view* out) {
+  // The key of a BSTR of at most NameKey::kInline ASCII characters; false for any other text. On
+  // Item's path, so the length is read from the BSTR's prefix in place (the layout is fixed,
+  // DESIGN.md 2) rather than through a call into the runtime library.
+  static bool ShortAsciiKey(BSTR text, NameKey* key) {
     uint32_t bytes = 0;
     if (text) std::memcpy(&bytes, reinterpret_cast<const char*>(text) - sizeof bytes, sizeof bytes);
-    const size_t length = bytes / sizeof(OLECHAR);
-    if (length > N) return false;
-    size_t i = 0;
-    for (; i + 4 <= length; i += 4) {
-      uint64_t four;
-      std::memcpy(&four, text + i, sizeof four);
-      if (four & 0xFF80FF80FF80FF80ull) return false;
-      for (size_t k = 0; k < 4; ++k) buffer[i + k] = static_cast<char>(four >> (16 * k));
-    }
-    for (; i < length; ++i) {
-      if (text[i] >= 0x80) return false;
-      buffer[i] = static_cast<char>(text[i]);
-    }
-    *out = std::string_view(buffer, length);
-    return true;
+    return NameKey::FromAscii(text, bytes / sizeof(OLECHAR), key);
   }
 
   // Exists: 1 (not VARIANT_TRUE) and S_OK on a match; 0 and Traits::kAbsent otherwise.
@@ -382,6 +356,23 @@ class Collection {
   HRESULT Error(HRESULT hr, std::string_view what) const { return com::ReportError(hr, Traits::kSource, what); }
 
  private:
+  // Item for any name the short ASCII path does not take, and the error of a name no item has.
+  template <class I>
+  [[gnu::noinline]] HRESULT LookupText(const VARIANT& name, I** out) const {
+    *out = nullptr;
+    std::string key;
+    if (V_VT(&name) == VT_BSTR) {
+      key = com::BstrToUtf8(V_BSTR(&name));
+    } else {
+      ASSIGN_OR_RETURN(const com::Bstr wanted, settings::NameArgument(name, Traits::kSource));
+      key = wanted.utf8();
+    }
+    Item* const item = index_.First(key);
+    if (!item) return Error(E_FAIL, "no item is named " + key);
+    *out = item;
+    item->AddRef();
+    return S_OK;
+  }
 
   com::Expected<com::ComPtr<IQVADataBase>> Database() const { return BoundDatabase(db_.get(), Traits::kSource); }
 

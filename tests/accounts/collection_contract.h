@@ -248,7 +248,8 @@ TYPED_TEST_P(CollectionContract, AddedAndSavedItemsLoadAtInit) {
 }
 
 TYPED_TEST_P(CollectionContract, ItemComparesTheNameExactly) {
-  for (const char* row : {"Alice", "42", "Zoë"})
+  const char* const long_name = "Alice of a name past nineteen bytes";  // kept out of a slot's inline bytes
+  for (const char* row : {"Alice", "42", "Zoë", long_name})
     this->db_.Run(std::string("INSERT INTO ") + TypeParam::kTable + "(Name) VALUES('" + row + "')");
   auto collection = this->Load(this->db_);
   const std::string alice = TypeParam::Held("Alice");
@@ -263,6 +264,8 @@ TYPED_TEST_P(CollectionContract, ItemComparesTheNameExactly) {
       {com::Variant::Str("Zoe"), nullptr},
       {com::Variant::I4(42), "42"},  // coerced to the text "42"
       {com::Variant::Str(alice + " "), nullptr},
+      {com::Variant::Str(TypeParam::Held(long_name)), long_name},
+      {com::Variant::Str(TypeParam::Held(long_name) + "!"), nullptr},
       {com::Variant(), nullptr},  // empty: the empty name
   };
   for (const Case& c : cases) {

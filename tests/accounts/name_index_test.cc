@@ -172,6 +172,46 @@ TEST(NameIndexTest, MatchesAScanThroughRandomChanges) {
   }
 }
 
+// A look-up by a UTF-16 name builds its key from the units; it must be the key the index filed the
+// UTF-8 name under, at every length around the word and inline boundaries.
+TEST(NameKeyTest, AsciiUnitsGiveTheKeyOfTheirText) {
+  for (size_t length = 0; length <= 24; ++length) {
+    std::string name;
+    for (size_t i = 0; i < length; ++i) name += static_cast<char>('!' + (i * 7 + length) % 94);
+    const std::u16string units(name.begin(), name.end());
+    NameKey key;
+    const bool built = NameKey::FromAscii(units.data(), units.size(), &key);
+    ASSERT_EQ(built, length <= NameKey::kInline) << length;
+    if (!built) continue;
+    const NameKey filed = NameKey::Of(name);
+    EXPECT_EQ(std::vector<uint64_t>(key.words, key.words + 3), std::vector<uint64_t>(filed.words, filed.words + 3))
+        << name;
+  }
+  NameKey key;
+  for (const std::u16string& other : {std::u16string(u"caf\u00e9"), std::u16string(u"\u0100bc"), std::u16string(u"ab\u4e2d")})
+    EXPECT_FALSE(NameKey::FromAscii(other.data(), other.size(), &key));
+}
+
+// Names that share their first 19 bytes (all a slot keeps inline) are told apart by their hash and
+// their whole text; the 19-byte name itself is a short one.
+TEST(NameIndexTest, NamesSharingTheInlineBytesStayApart) {
+  const std::string inline_part(NameKey::kInline, 'p');
+  std::vector<com::ComPtr<Named>> items = Make({"", "", "", ""});
+  const std::string names[] = {inline_part + "-1", inline_part + "-2", inline_part, inline_part + "-1"};
+  NameIndex<Named> index;
+  for (size_t i = 0; i < items.size(); ++i) {
+    items[i]->Rename(names[i]);
+    index.Append(items[i].get());
+  }
+  EXPECT_EQ(index.First(names[0]), items[0].get());
+  EXPECT_EQ(index.First(names[1]), items[1].get());
+  EXPECT_EQ(index.First(names[2]), items[2].get());
+  EXPECT_EQ(index.First(inline_part + "-3"), nullptr);
+  EXPECT_EQ(index.First(inline_part.substr(1)), nullptr);
+  index.Remove(items[0].get());
+  EXPECT_EQ(index.First(names[0]), items[3].get());
+}
+
 TEST(NameIndexTest, TableGrowsWithTheNamesAndRebuildSizesItOnce) {
   std::vector<com::ComPtr<Named>> items;
   NameIndex<Named> index;
