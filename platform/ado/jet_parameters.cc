@@ -223,9 +223,10 @@ class Scan {
   // A number: digits, a fraction, an exponent. Hexadecimal and numbers glued to a name stay.
   //
   // The value is built while the digits are read: an integer of up to 18 digits is exact in 64
-  // bits, and a decimal without exponent of up to 15 digits is an integer below 2^53 divided by
-  // a power of ten up to 10^22, both exact as doubles, so the one division is the correctly
-  // rounded value from_chars gives. Longer numbers and exponents go to from_chars.
+  // bits, and a decimal without exponent of up to 18 digits whose digits make an integer up to
+  // 2^53 (amounts written with six decimals have 16 or 17) is that integer divided by a power of
+  // ten up to 10^18, both exact as doubles, so the one division is the correctly rounded value
+  // from_chars gives. Longer numbers and exponents go to from_chars.
   bool Number(size_t* i) {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -264,7 +265,7 @@ class Scan {
       const auto [end, ec] = std::from_chars(first, last, value);
       if (ec != std::errc() || end != last) return false;  // too big: as written
       Slot() = value;
-    } else if (!exponent && digits <= 15) {
+    } else if (!exponent && digits <= 18 && mantissa <= (uint64_t{1} << 53)) {
       Slot() = static_cast<double>(mantissa) / kPowers[decimals];
     } else {
       double value = 0;

@@ -287,19 +287,14 @@ Expected<Int128> NumberToRoundedInteger(const ParsedNumber& n) {
 
 // ---- numbers to text ---------------------------------------------------------------------------
 
-// C's "%.<precision>G" of `value`, independent of the process locale, without a negative zero.
 std::u16string FormatReal(double value, int precision) {
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
-  std::string text(buffer, result.ptr);
-  for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
-  if (text[0] == '-' && text.find_first_not_of("0.", 1) == std::string::npos) text = "0";
-  return Widen(text);
+  char buffer[com::kNumberTextSize];
+  return Widen(com::RealText(value, precision, buffer));
 }
 
 template <class T>
 std::u16string FormatInteger(T value) {
-  char buffer[32];
+  char buffer[com::kNumberTextSize];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
   return Widen(std::string_view(buffer, static_cast<size_t>(result.ptr - buffer)));
 }
@@ -849,3 +844,31 @@ HRESULT VarDateFromStr(const OLECHAR* strIn, LCID, ULONG, DATE* pdateOut) {
     return S_OK;
   });
 }
+
+namespace com {
+
+std::string_view RealText(double value, int precision, char (&buffer)[kNumberTextSize]) {
+  // The precision is at most 17 significant digits here, so the longest text ("-" digit "."
+  // 16 digits "E-308") fits the buffer.
+  precision = precision < 1 ? 1 : precision > 17 ? 17 : precision;
+  const auto result = std::to_chars(buffer, buffer + kNumberTextSize, value, std::chars_format::general, precision);
+  const size_t size = static_cast<size_t>(result.ptr - buffer);
+  bool negative_zero = buffer[0] == '-';
+  for (size_t i = 0; i < size; ++i) {
+    char& c = buffer[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+    if (i > 0 && c != '0' && c != '.') negative_zero = false;
+  }
+  if (negative_zero) {
+    buffer[0] = '0';
+    return std::string_view(buffer, 1);
+  }
+  return std::string_view(buffer, size);
+}
+
+std::string_view IntegerText(int64_t value, char (&buffer)[kNumberTextSize]) {
+  const auto result = std::to_chars(buffer, buffer + kNumberTextSize, value);
+  return std::string_view(buffer, static_cast<size_t>(result.ptr - buffer));
+}
+
+}  // namespace com

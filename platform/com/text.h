@@ -3,6 +3,8 @@
 // U+FFFD. Case-insensitive comparison and lower-casing are Unicode-aware (ICU, root locale).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,5 +30,15 @@ COM_CXX_API int CompareNoCase(std::string_view utf8a, std::string_view utf8b);
 COM_CXX_API bool EqualsNoCase(std::string_view utf8a, std::string_view utf8b);
 COM_CXX_API std::string ToLower(std::string_view utf8);
 COM_CXX_API std::u16string ToLower(std::u16string_view utf16);
+
+// Numbers as text, exactly as VariantChangeType writes them as VT_BSTR, but as UTF-8 (they are
+// ASCII) into the caller's buffer, for writers of many numbers (a collection's export) that
+// would otherwise make a VARIANT and a BSTR per number. The result views `buffer`.
+inline constexpr size_t kNumberTextSize = 32;  // "-1.23456789012345E-308" and any 64-bit integer fit
+// A VT_R8 (precision 15) or VT_R4 (precision 7): C's "%.<precision>G" in the "C" conventions,
+// never a negative zero ("0.1", "1E+21", "1E-07", "-1.5", "0").
+COM_CXX_API std::string_view RealText(double value, int precision, char (&buffer)[kNumberTextSize]);
+// An integer of any VARTYPE: plain decimal.
+COM_CXX_API std::string_view IntegerText(int64_t value, char (&buffer)[kNumberTextSize]);
 
 }  // namespace com

@@ -1,6 +1,9 @@
 // The classes behind the DOM interfaces. Internal to the msxml library.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "msxml_idl.h"
@@ -23,12 +26,16 @@ struct NodeRef {
   xmlNodePtr node = nullptr;
 };
 
+class DomNode;
+
 // Recognises our own node objects among the IXMLDOMNode pointers a caller passes in. In-process
 // only: never described, never marshalled.
 inline constexpr IID IID_IDomNodeInternal = com::MakeGuid("{6B1C7B0E-3F52-4E4B-9E55-2C8A4D1F7A31}");
 struct IDomNodeInternal : IUnknown {
   static constexpr const IID& iid = IID_IDomNodeInternal;
   virtual NodeRef Resolve() = 0;
+  // The object itself when it is not the document; null for the document.
+  virtual DomNode* AsDomNode() = 0;
 };
 
 // The source of the error information every DOM failure sets.
@@ -109,6 +116,20 @@ class NodeMembers : public Base {
   virtual Description Described() = 0;
 };
 
+// What a node object knows of its element's attribute names, so that setting an attribute the
+// element does not have yet (the usual case: an export writes each attribute of a new element
+// once) neither compares the name with every attribute before it nor walks to the last one to
+// append it. This DOM only ever adds an element's attributes, at the end, and never removes or
+// renames one, so the knowledge holds as long as `last` is still the element's last attribute;
+// an attribute added through another object of the same element shows as last->next, and the
+// names are then gathered again.
+struct AttributeNames {
+  xmlAttrPtr last = nullptr;  // the element's last attribute when last brought up to date; null: none
+  // A filter of the qualified names of the attributes up to `last`: a name whose two bits are not
+  // both set is certainly not among them.
+  uint64_t seen[8] = {};
+};
+
 // An element, text, attribute or any other node but the document.
 class DomNode : public NodeMembers<
                     com::Implements<IXMLDOMNode, IXMLDOMElement, IXMLDOMText, IXMLDOMAttribute, IDomNodeInternal>> {
@@ -128,6 +149,13 @@ class DomNode : public NodeMembers<
   HRESULT STDMETHODCALLTYPE put_value(VARIANT value) override;
 
   NodeRef Resolve() override { return ref_; }
+  DomNode* AsDomNode() override { return this; }
+
+  xmlNodePtr node() const { return ref_.node; }
+  // Sets attribute `name` of this element (NUL-terminated, a valid name) to `text` (checked as
+  // XML text): the attribute of that name keeps its place and takes the text, or a new one is
+  // added last. What setAttribute does once its arguments are checked.
+  HRESULT SetNamedAttribute(const char* name, std::string_view text);
 
  protected:
   NodeRef Ref() override { return ref_; }
@@ -135,6 +163,7 @@ class DomNode : public NodeMembers<
 
  private:
   NodeRef ref_;
+  std::unique_ptr<AttributeNames> names_;  // made on the first attribute set through this object
 };
 
 class DomDocument : public NodeMembers<com::Implements<IXMLDOMDocument, IXMLDOMNode, IDomNodeInternal>> {
@@ -153,6 +182,7 @@ class DomDocument : public NodeMembers<com::Implements<IXMLDOMDocument, IXMLDOMN
   HRESULT STDMETHODCALLTYPE save(VARIANT destination) override;
 
   NodeRef Resolve() override { return Ref(); }
+  DomNode* AsDomNode() override { return nullptr; }
 
  protected:
   NodeRef Ref() override;

@@ -56,6 +56,15 @@ bool ReadAttributes(IXMLDOMNode* element, std::span<const std::string_view> name
 bool WriteAttribute(IXMLDOMNode* element, std::string_view name, const VARIANT& value, HRESULT* hr);
 bool WriteAttribute(IXMLDOMNode* element, std::string_view name, std::string_view text, HRESULT* hr);
 
+// Appends a text node holding `indent` (none when empty), then a new element `name` (UTF-8), to
+// `parent`, as createTextNode, createElement and appendChild would, when `parent` is an element of
+// this DOM in the current content of `document` (one of this DOM's documents) and the name and
+// text are ASCII: true, with the new element in *out and the result in *hr. False for anything
+// else, and for a name those members would refuse: do it through the interfaces then. Exports
+// append thousands of elements, without a BSTR or a node object for each layout text.
+bool AppendElement(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view indent, std::string_view name,
+                   IXMLDOMNode** out, HRESULT* hr);
+
 // The class object of DOMDocument, for a module's class catalogue.
 HRESULT MakeDocumentClassObject(REFIID riid, void** ppv);
 

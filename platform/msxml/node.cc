@@ -2,7 +2,10 @@
 #include <libxml/valid.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -71,8 +74,9 @@ HRESULT NameArgument(BSTR name, std::string* utf8) {
   return S_OK;
 }
 
-// A VARIANT as attribute text, by the platform's own conversion.
+// A VARIANT as attribute text, by the platform's own conversion (a text converts to itself).
 HRESULT ValueArgument(const VARIANT& value, std::string* utf8) {
+  if (value.vt == VT_BSTR) return TextArgument(value.bstrVal, utf8);
   com::Variant text;
   const HRESULT hr = VariantChangeType(&text, &value, 0, VT_BSTR);
   if (FAILED(hr)) return Error(hr, "the value cannot be converted to text");
@@ -88,12 +92,49 @@ xmlAttrPtr FindAttribute(xmlNodePtr element, std::string_view name) {
 
 // Sets attribute `name` of `element` to `text`, both checked already: the attribute of that name
 // keeps its place and takes the text, or a new one is added last.
-HRESULT SetOnElement(xmlNodePtr element, const std::string& name, const std::string& text) {
+HRESULT SetOnElement(xmlNodePtr element, const char* name, std::string_view text) {
   xmlAttrPtr a = FindAttribute(element, name);
-  if (!a) a = xmlNewProp(element, BAD_CAST name.c_str(), nullptr);
+  if (!a) a = xmlNewProp(element, BAD_CAST name, nullptr);
   if (!a) return Error(E_OUTOFMEMORY, "out of memory");
   SetAttributeText(a, text);
   return S_OK;
+}
+
+// ---- the attribute names a node object knows (AttributeNames) ----
+
+// FNV-1a over a qualified name, given as its prefix (empty: none) and local part.
+uint64_t NameHash(std::string_view prefix, std::string_view local) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  const auto add = [&](unsigned char c) { h = (h ^ c) * 0x100000001b3ull; };
+  if (!prefix.empty()) {
+    for (const char c : prefix) add(static_cast<unsigned char>(c));
+    add(':');
+  }
+  for (const char c : local) add(static_cast<unsigned char>(c));
+  return h;
+}
+
+uint64_t AttributeHash(xmlAttrPtr a) {
+  const auto text = [](const xmlChar* s) { return s ? std::string_view(reinterpret_cast<const char*>(s)) : ""; };
+  return NameHash(a->ns ? text(a->ns->prefix) : "", text(a->name));
+}
+
+// The two bits of the filter a hash sets.
+void Remember(AttributeNames& known, uint64_t h) {
+  known.seen[(h >> 6) & 7] |= uint64_t{1} << (h & 63);
+  known.seen[(h >> 15) & 7] |= uint64_t{1} << ((h >> 9) & 63);
+}
+bool MayKnow(const AttributeNames& known, uint64_t h) {
+  return (known.seen[(h >> 6) & 7] >> (h & 63) & 1) && (known.seen[(h >> 15) & 7] >> ((h >> 9) & 63) & 1);
+}
+
+// Brings `known` up to date with the attributes `element` has now.
+void Gather(xmlNodePtr element, AttributeNames& known) {
+  known = AttributeNames{};
+  for (xmlAttrPtr a = element->properties; a; a = a->next) {
+    Remember(known, AttributeHash(a));
+    known.last = a;
+  }
 }
 
 // ASCII that XML carries as it stands: its UTF-8 bytes are its UTF-16 characters, and the
@@ -104,16 +145,49 @@ bool IsAsciiXmlText(std::string_view text) {
   return true;
 }
 
-// The element behind `node` and its ASCII name, checked as NameArgument checks it; false when
-// the fast path does not apply (see WriteAttribute).
-bool WritableElement(IXMLDOMNode* node, std::string_view name, NodeRef* ref, std::string* checked, HRESULT* hr) {
-  if (name.empty() || !IsAsciiXmlText(name) || !ResolveArgument(node, ref) || ref->node->type != XML_ELEMENT_NODE)
-    return false;
-  checked->assign(name);
-  *hr = xmlValidateName(BAD_CAST checked->c_str(), 0) == 0
+// The node object behind `node` when it is one of this DOM's elements; null otherwise. The
+// caller's reference keeps it alive.
+DomNode* OwnElement(IXMLDOMNode* node) {
+  if (!node) return nullptr;
+  com::ComPtr<IDomNodeInternal> internal;
+  if (FAILED(node->QueryInterface(IID_IDomNodeInternal, internal.put_void())) || !internal) return nullptr;
+  DomNode* own = internal->AsDomNode();
+  return own && own->node()->type == XML_ELEMENT_NODE ? own : nullptr;
+}
+
+// A name passed as a string_view, NUL-terminated for libxml2; short names stay on the stack.
+class TerminatedName {
+ public:
+  explicit TerminatedName(std::string_view name) {
+    if (name.size() < sizeof short_) {
+      std::memcpy(short_, name.data(), name.size());
+      short_[name.size()] = 0;
+      text_ = short_;
+    } else {
+      long_.assign(name);
+      text_ = long_.c_str();
+    }
+  }
+  TerminatedName(const TerminatedName&) = delete;
+  TerminatedName& operator=(const TerminatedName&) = delete;
+  const char* c_str() const { return text_; }
+
+ private:
+  char short_[64];
+  std::string long_;
+  const char* text_;
+};
+
+// The element behind `node` when the fast path applies to it and its name (see WriteAttribute),
+// with *hr the result of checking the name as NameArgument checks it; null when it does not.
+DomNode* WritableElement(IXMLDOMNode* node, const TerminatedName& name, size_t name_size, HRESULT* hr) {
+  if (name_size == 0 || !IsAsciiXmlText(std::string_view(name.c_str(), name_size))) return nullptr;
+  DomNode* own = OwnElement(node);
+  if (!own) return nullptr;
+  *hr = xmlValidateName(BAD_CAST name.c_str(), 0) == 0
             ? S_OK
-            : Error(E_INVALIDARG, "\"" + *checked + "\" is not a valid XML name");
-  return true;
+            : Error(E_INVALIDARG, "\"" + std::string(name.c_str(), name_size) + "\" is not a valid XML name");
+  return own;
 }
 
 // HasQualifiedName for an attribute, with the usual case (no prefix) compared inline: a reader
@@ -159,20 +233,56 @@ bool ReadAttribute(IXMLDOMNode* element, std::string_view name, std::optional<st
 }
 
 bool WriteAttribute(IXMLDOMNode* element, std::string_view name, const VARIANT& value, HRESULT* hr) {
-  NodeRef ref;
-  std::string n, v;
-  if (!WritableElement(element, name, &ref, &n, hr)) return false;
+  const TerminatedName n(name);
+  DomNode* own = WritableElement(element, n, name.size(), hr);
+  if (!own) return false;
+  std::string v;
   if (SUCCEEDED(*hr)) *hr = ValueArgument(value, &v);
-  if (SUCCEEDED(*hr)) *hr = SetOnElement(ref.node, n, v);
+  if (SUCCEEDED(*hr)) *hr = own->SetNamedAttribute(n.c_str(), v);
   return true;
 }
 
 bool WriteAttribute(IXMLDOMNode* element, std::string_view name, std::string_view text, HRESULT* hr) {
   if (!IsAsciiXmlText(text)) return false;
-  NodeRef ref;
-  std::string n;
-  if (!WritableElement(element, name, &ref, &n, hr)) return false;
-  if (SUCCEEDED(*hr)) *hr = SetOnElement(ref.node, n, std::string(text));
+  const TerminatedName n(name);
+  DomNode* own = WritableElement(element, n, name.size(), hr);
+  if (!own) return false;
+  if (SUCCEEDED(*hr)) *hr = own->SetNamedAttribute(n.c_str(), text);
+  return true;
+}
+
+bool AppendElement(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view indent, std::string_view name,
+                   IXMLDOMNode** out, HRESULT* hr) {
+  if (!document || name.empty() || indent.size() > static_cast<size_t>(INT_MAX) || !IsAsciiXmlText(name) ||
+      !IsAsciiXmlText(indent))
+    return false;
+  DomNode* own = OwnElement(parent);
+  if (!own) return false;
+  com::ComPtr<IDomNodeInternal> internal;
+  if (FAILED(document->QueryInterface(IID_IDomNodeInternal, internal.put_void())) || !internal) return false;
+  const NodeRef target = internal->Resolve();
+  const NodeRef context = own->Resolve();
+  // Nodes the document makes belong to its current content; appending them elsewhere fails.
+  if (target.node->type != XML_DOCUMENT_NODE || target.tree != context.tree) return false;
+  const TerminatedName n(name);
+  if (xmlValidateName(BAD_CAST n.c_str(), 0) != 0) return false;  // refused with its own error
+  const xmlDocPtr doc = context.tree->doc;
+  if (!indent.empty()) {
+    xmlNodePtr text = xmlNewDocTextLen(doc, BAD_CAST indent.data(), static_cast<int>(indent.size()));
+    if (!text) {
+      *hr = Error(E_OUTOFMEMORY, "out of memory");
+      return true;
+    }
+    LinkLast(context.node, text);
+  }
+  xmlNodePtr element = xmlNewDocNode(doc, nullptr, BAD_CAST n.c_str(), nullptr);
+  if (!element) {
+    *hr = Error(E_OUTOFMEMORY, "out of memory");
+    return true;
+  }
+  LinkLast(context.node, element);
+  *hr = Wrap(context, element, IID_IXMLDOMNode, reinterpret_cast<void**>(out));
+  if (FAILED(*hr)) Detach(*context.tree, element);  // as an element made but never appended
   return true;
 }
 
@@ -475,7 +585,36 @@ HRESULT DomNode::setAttribute(BSTR name, VARIANT value) {
   std::string n, v;
   RETURN_IF_FAILED(NameArgument(name, &n));
   RETURN_IF_FAILED(ValueArgument(value, &v));
-  return SetOnElement(ref_.node, n, v);
+  return SetNamedAttribute(n.c_str(), v);
+}
+
+HRESULT DomNode::SetNamedAttribute(const char* name, std::string_view text) {
+  xmlNodePtr element = ref_.node;
+  if (!names_) names_.reset(new (std::nothrow) AttributeNames);
+  if (!names_) return SetOnElement(element, name, text);
+  AttributeNames& known = *names_;
+  if (known.last ? known.last->next != nullptr : element->properties != nullptr) Gather(element, known);
+  const uint64_t h = NameHash({}, name);
+  if (MayKnow(known, h)) {
+    if (xmlAttrPtr a = FindAttribute(element, name)) {
+      SetAttributeText(a, text);
+      return S_OK;
+    }
+  }
+  // What xmlNewProp does, without walking to the last attribute: the same node, placed last.
+  xmlAttrPtr a = xmlNewDocProp(element->doc, BAD_CAST name, nullptr);
+  if (!a) return Error(E_OUTOFMEMORY, "out of memory");
+  a->parent = element;
+  if (known.last) {
+    known.last->next = a;
+    a->prev = known.last;
+  } else {
+    element->properties = a;
+  }
+  known.last = a;
+  Remember(known, h);
+  SetAttributeText(a, text);
+  return S_OK;
 }
 
 HRESULT DomNode::get_name(BSTR* out) {

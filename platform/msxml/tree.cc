@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -261,10 +262,13 @@ void Detach(Tree& tree, xmlNodePtr child) {
   tree.floating.insert(child);
 }
 
-void SetAttributeText(xmlAttrPtr attr, const std::string& utf8) {
+void SetAttributeText(xmlAttrPtr attr, std::string_view utf8) {
   if (attr->children) xmlFreeNodeList(attr->children);
   attr->children = attr->last = nullptr;
-  xmlNodePtr text = xmlNewDocText(attr->doc, BAD_CAST utf8.c_str());
+  // Copied with its length, so the caller's text needs no terminating NUL.
+  xmlNodePtr text = utf8.size() <= static_cast<size_t>(INT_MAX)
+                        ? xmlNewDocTextLen(attr->doc, BAD_CAST utf8.data(), static_cast<int>(utf8.size()))
+                        : xmlNewDocText(attr->doc, BAD_CAST std::string(utf8).c_str());
   if (text) LinkLast(reinterpret_cast<xmlNodePtr>(attr), text);
 }
 

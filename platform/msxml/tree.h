@@ -54,8 +54,8 @@ HRESULT SaveTree(const Tree& tree, const std::string& path, std::string* error);
 void LinkLast(xmlNodePtr parent, xmlNodePtr child);
 // Takes `child` out of its parent (if any) and keeps it in the tree's floating set.
 void Detach(Tree& tree, xmlNodePtr child);
-// Replaces the value of an attribute by one text child holding `utf8` verbatim.
-void SetAttributeText(xmlAttrPtr attr, const std::string& utf8);
+// Replaces the value of an attribute by one text child holding `utf8` verbatim (no NUL inside).
+void SetAttributeText(xmlAttrPtr attr, std::string_view utf8);
 // Qualified name of an element or attribute: "prefix:local" or "local".
 std::string QualifiedName(xmlNodePtr node);
 // QualifiedName(node) == name, without building the name.

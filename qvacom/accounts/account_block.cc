@@ -255,11 +255,11 @@ com::Expected<std::string> AttributeText(IXMLDOMNode* element, std::string_view 
 }
 
 HRESULT SetNumberAttribute(IXMLDOMNode* element, std::string_view name, LONG value) {
-  return dom::SetAttribute(element, name, com::Variant::I4(value));
+  return dom::SetIntegerAttribute(element, name, value);
 }
 
 HRESULT SetNumberAttribute(IXMLDOMNode* element, std::string_view name, double value) {
-  return dom::SetAttribute(element, name, com::Variant::R8(value));
+  return dom::SetRealAttribute(element, name, value);
 }
 
 HRESULT SetDateAttribute(IXMLDOMNode* element, std::string_view name, DATE date, std::string_view format) {

@@ -87,8 +87,13 @@ inline HRESULT ReadTextAttribute(IXMLDOMNode* element, std::string_view name, co
   return S_OK;
 }
 
-// A text value as it stands between a statement's quotes ('%s').
-inline std::string QuotedText(const com::Bstr& text) { return sql::Escape(text.utf8()); }
+// A text value as it stands between a statement's quotes ('%s'). Most texts hold no quote and
+// are taken as converted, without the escaped copy.
+inline std::string QuotedText(const com::Bstr& text) {
+  std::string utf8 = text.utf8();
+  if (utf8.find('\'') == std::string::npos) return utf8;
+  return sql::Escape(utf8);
+}
 
 // An item class of a collection: a class of com::CreateObject whose automation interface has
 // Init(IUnknown*), Save(VARIANT_BOOL) and Clear() (Save and Clear return the database's result),

@@ -65,16 +65,28 @@ DATE ExistingLocalTime(const tm& t) {
   if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour < 0 || t.tm_hour > 23 ||
       t.tm_min < 0 || t.tm_min > 59 || t.tm_sec < 0 || t.tm_sec > 59)
     return -1e300;
-  tm fields = t;
-  const time_t as_utc = timegm(&fields);  // also normalises: 31 April reads as 1 May
-  if (fields.tm_mday != t.tm_mday || fields.tm_mon != t.tm_mon) return -1e300;
+  // The fields read as UTC, by calendar arithmetic (timegm costs a normalisation pass); a day the
+  // month does not have (31 April) is no existing time either.
+  const chr::year_month_day ymd{chr::year(t.tm_year + 1900), chr::month(static_cast<unsigned>(t.tm_mon + 1)),
+                                chr::day(static_cast<unsigned>(t.tm_mday))};
+  if (!ymd.ok()) return -1e300;
+  const time_t as_utc = static_cast<time_t>(chr::sys_days(ymd).time_since_epoch().count()) * 86400 + t.tm_hour * 3600 +
+                        t.tm_min * 60 + t.tm_sec;
+  const auto same = [&](const tm& local) {
+    return local.tm_year == t.tm_year && local.tm_mon == t.tm_mon && local.tm_mday == t.tm_mday &&
+           local.tm_hour == t.tm_hour && local.tm_min == t.tm_min && local.tm_sec == t.tm_sec;
+  };
+  // The offset of the time read last is tried first: dates read together mostly share it, and a
+  // time that shows its own fields under that offset exists whatever the offset of any other.
+  thread_local long last_offset = 0;
   tm local{};
+  time_t when = as_utc - last_offset;
+  if (localtime_r(&when, &local) && same(local)) return FromTm(local);
   if (!localtime_r(&as_utc, &local)) return -1e300;
-  const time_t when = as_utc - local.tm_gmtoff;
+  when = as_utc - local.tm_gmtoff;
   if (!localtime_r(&when, &local)) return -1e300;
-  if (local.tm_year != t.tm_year || local.tm_mon != t.tm_mon || local.tm_mday != t.tm_mday ||
-      local.tm_hour != t.tm_hour || local.tm_min != t.tm_min || local.tm_sec != t.tm_sec)
-    return -1e300;  // near a change of the offset: let mktime decide
+  if (!same(local)) return -1e300;  // near a change of the offset: let mktime decide
+  last_offset = local.tm_gmtoff;
   return FromTm(local);
 }
 

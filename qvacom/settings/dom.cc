@@ -145,6 +145,22 @@ HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, std::string_vi
   return SetAttribute(element, name, com::Variant::Str(utf8));
 }
 
+HRESULT SetIntegerAttribute(IXMLDOMNode* element, std::string_view name, LONG value) {
+  if (!element) return E_POINTER;
+  char text[com::kNumberTextSize];
+  HRESULT hr = S_OK;
+  if (msxml::WriteAttribute(element, name, com::IntegerText(value, text), &hr)) return hr;
+  return SetAttribute(element, name, com::Variant::I4(value));
+}
+
+HRESULT SetRealAttribute(IXMLDOMNode* element, std::string_view name, double value) {
+  if (!element) return E_POINTER;
+  char text[com::kNumberTextSize];
+  HRESULT hr = S_OK;
+  if (msxml::WriteAttribute(element, name, com::RealText(value, 15, text), &hr)) return hr;
+  return SetAttribute(element, name, com::Variant::R8(value));
+}
+
 HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, BSTR value) {
   VARIANT v;
   v.vt = VT_BSTR;
@@ -165,11 +181,17 @@ HRESULT AppendText(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_v
 com::Expected<Node> AppendElement(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view indent,
                                   std::string_view name) {
   if (!document || !parent) return com::Fail{E_POINTER};
+  Node added;
+  HRESULT hr = S_OK;
+  if (msxml::AppendElement(document, parent, indent, name, added.put(), &hr)) {
+    if (FAILED(hr)) return com::Fail{hr};
+    return added;
+  }
   if (!indent.empty()) RETURN_IF_FAILED(AppendText(document, parent, indent));
   com::Bstr tag(name);
   com::ComPtr<IXMLDOMElement> element;
   RETURN_IF_FAILED(document->createElement(tag.get(), element.put()));
-  Node as_node, added;
+  Node as_node;
   RETURN_IF_FAILED(element.As(&as_node));
   RETURN_IF_FAILED(parent->appendChild(as_node.get(), added.put()));
   return added;

@@ -76,6 +76,10 @@ com::Expected<com::Bstr> RequiredAttribute(IXMLDOMNode* node, std::string_view n
 HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, const VARIANT& value);
 HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, std::string_view utf8);
 HRESULT SetAttribute(IXMLDOMNode* element, std::string_view name, BSTR value);
+// Sets attribute `name` to a number, with the text the DOM writes for it as a VT_I4 / VT_R8
+// VARIANT; our own DOM's elements take the text without a VARIANT or a BSTR being made.
+HRESULT SetIntegerAttribute(IXMLDOMNode* element, std::string_view name, LONG value);
+HRESULT SetRealAttribute(IXMLDOMNode* element, std::string_view name, double value);
 
 // Appends a text node holding `text` to `parent`.
 HRESULT AppendText(IXMLDOMDocument* document, IXMLDOMNode* parent, std::string_view text);

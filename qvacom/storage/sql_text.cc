@@ -157,8 +157,9 @@ std::string FormatDate(DATE date, std::string_view format) {
   auto civil = com::DateToCivil(date);
   if (!civil) return {};
   const com::CivilDateTime& c = *civil;
+  // No reserve: a date alone ("2024-05-06") stays within the string's own buffer, and a date
+  // with its time grows it once.
   std::string out;
-  out.reserve(format.size() + 8);
   for (size_t i = 0; i < format.size(); ++i) {
     if (format[i] != '%' || i + 1 == format.size()) {
       out.push_back(format[i]);

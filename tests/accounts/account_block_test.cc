@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include <filesystem>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -383,6 +384,48 @@ TEST_P(XmlTest, WrittenAttributesReadBackEqual) {
   expected.StatusChange = 0;  // not written
   EXPECT_EQ(read, expected);
   EXPECT_EQ(read_defaults, defaults);
+}
+
+// Numbers written to attributes have the text setAttribute gives their VARIANT: the element of
+// our own DOM takes the text without one, and must not differ from the platform conversion.
+TEST_P(XmlTest, NumbersAreWrittenAsTheVariantConversionWritesThem) {
+  const double reals[] = {0,
+                          -0.0,
+                          1,
+                          -1,
+                          0.1,
+                          -0.1,
+                          3600.5,
+                          1e21,
+                          -1e21,
+                          1e-7,
+                          1.5e-7,
+                          1e15,
+                          1e16,
+                          1.0 / 3,
+                          1e300,
+                          1e-300,
+                          4.9e-324,
+                          1.7976931348623157e308,
+                          123456789.12,
+                          1234567890123456.0};
+  const LONG longs[] = {0, 1, -1, 511, std::numeric_limits<LONG>::max(), std::numeric_limits<LONG>::min()};
+  qva::dom::Node element = NewElement();
+  const auto expect_as_variant = [&](const char* name, const com::Variant& value) {
+    com::Variant text = value;
+    ASSERT_EQ(text.ChangeType(VT_BSTR), S_OK);
+    EXPECT_EQ(AttributeOf(element.get(), name), com::BstrToUtf8(text.bstrVal)) << name;
+  };
+  for (size_t i = 0; i < std::size(reals); ++i) {
+    const std::string name = "R" + std::to_string(i);
+    ASSERT_EQ(qva::SetNumberAttribute(element.get(), name, reals[i]), S_OK);
+    expect_as_variant(name.c_str(), com::Variant::R8(reals[i]));
+  }
+  for (size_t i = 0; i < std::size(longs); ++i) {
+    const std::string name = "L" + std::to_string(i);
+    ASSERT_EQ(qva::SetNumberAttribute(element.get(), name, longs[i]), S_OK);
+    expect_as_variant(name.c_str(), com::Variant::I4(longs[i]));
+  }
 }
 
 TEST_P(XmlTest, AttributeTextsReadByTheStandardConversions) {

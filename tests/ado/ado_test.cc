@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <fstream>
 #include <string>
+#include <string_view>
+#include <variant>
 
 #include "platform/ado/jet.h"
 #include "platform/ado/jet_parameters.h"
@@ -279,6 +282,29 @@ TEST(JetParameters, DataStatementsBecomeShapeAndValues) {
     if (!c.shape) continue;
     EXPECT_EQ(p.shape, c.shape);
     EXPECT_EQ(p.values, c.values) << c.sql;
+  }
+}
+
+// A decimal number becomes the double from_chars reads from its text, whichever way it is read:
+// digits that make an integer up to 2^53 (2^53 = 9007199254740992) by one division, others by the
+// general conversion.
+TEST(JetParameters, DecimalNumbersReadAsFromCharsReadsThem) {
+  const char* const numbers[] = {
+      "3600.500000",          "1000000000.000000",    "10000000000.000000",   "9000000000.000000",
+      "9007199254.740992",    "9007199254.740993",    "9007199254740.992000", "4503599627.370497",
+      "0.123456789012345678", "123.456000000000000",  "0.000001",             "0.1000000000000000",
+      "1.7976931348623157",   "0.30000000000000004",  "123456789012.345678",  "999999999999999.99",
+  };
+  for (const char* number : numbers) {
+    const std::string sql = std::string("UPDATE T SET A=") + number;
+    ado::jet::ParameterizedStatement p;
+    ASSERT_TRUE(ado::jet::Parameterize(sql, &p)) << number;
+    ASSERT_EQ(p.values.size(), 1u) << number;
+    const std::string_view text(number);
+    double expected = 0;
+    ASSERT_EQ(std::from_chars(text.data(), text.data() + text.size(), expected).ec, std::errc()) << number;
+    ASSERT_TRUE(std::holds_alternative<double>(p.values[0])) << number;
+    EXPECT_EQ(std::get<double>(p.values[0]), expected) << number;
   }
 }
 

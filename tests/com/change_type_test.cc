@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <iomanip>
 #include <limits>
@@ -584,6 +585,76 @@ TEST(ChangeTypeTest, RealTextRoundTripsTo15Digits) {
     ASSERT_EQ(VarR8FromStr(text, LOCALE_USER_DEFAULT, 0, &back), S_OK) << com::BstrToUtf8(text);
     EXPECT_NEAR(back, value, std::fabs(value) * 1e-14) << com::BstrToUtf8(text);
     SysFreeString(text);
+  }
+}
+
+// The number texts writers take without a VARIANT are the conversion's texts, byte for byte, and
+// C's "%.15G" / "%.7G" (with no negative zero) for every finite value.
+TEST(ChangeTypeTest, NumberTextsAreTheConversionsTexts) {
+  const double reals[] = {0,
+                          -0.0,
+                          1,
+                          -1,
+                          42,
+                          -42,
+                          0.1,
+                          -0.1,
+                          0.5,
+                          1.0 / 3,
+                          -2.0 / 3,
+                          100,
+                          1e15,
+                          1e16,
+                          123456789012345.0,
+                          1234567890123456.0,
+                          1e21,
+                          -1e21,
+                          1e-7,
+                          1.5e-7,
+                          1e-5,
+                          0.0001,
+                          1e300,
+                          -1e-300,
+                          1.7976931348623157e308,
+                          2.2250738585072014e-308,
+                          4.9e-324,
+                          3600.5,
+                          1800.25,
+                          9.999999999999995e14,
+                          0.30000000000000004,
+                          1e100,
+                          1e-100,
+                          -7.25e-12};
+  const auto oracle = [](double value, int precision) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*G", precision, value);
+    return std::string(text) == "-0" ? std::string("0") : std::string(text);
+  };
+  for (const double value : reals) {
+    char buffer[com::kNumberTextSize];
+    Variant r8 = R8(value);
+    ASSERT_EQ(r8.ChangeType(VT_BSTR), S_OK);
+    EXPECT_EQ(std::string(com::RealText(value, 15, buffer)), com::BstrToUtf8(r8.bstrVal)) << value;
+    EXPECT_EQ(std::string(com::RealText(value, 15, buffer)), oracle(value, 15)) << value;
+    const float single = static_cast<float>(value);
+    Variant r4 = R4(single);
+    ASSERT_EQ(r4.ChangeType(VT_BSTR), S_OK);
+    EXPECT_EQ(std::string(com::RealText(single, 7, buffer)), com::BstrToUtf8(r4.bstrVal)) << value;
+    if (std::isfinite(single)) EXPECT_EQ(std::string(com::RealText(single, 7, buffer)), oracle(single, 7)) << value;
+  }
+  // Values that are not numbers: whatever the conversion writes, the same.
+  for (const double value : {kNaN, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
+    char buffer[com::kNumberTextSize];
+    Variant r8 = R8(value);
+    ASSERT_EQ(r8.ChangeType(VT_BSTR), S_OK);
+    EXPECT_EQ(std::string(com::RealText(value, 15, buffer)), com::BstrToUtf8(r8.bstrVal)) << value;
+  }
+  for (const long long value : {0LL, 1LL, -1LL, 2147483647LL, -2147483648LL, std::numeric_limits<long long>::min(),
+                                std::numeric_limits<long long>::max()}) {
+    char buffer[com::kNumberTextSize];
+    Variant i8 = Int(VT_I8, value);
+    ASSERT_EQ(i8.ChangeType(VT_BSTR), S_OK);
+    EXPECT_EQ(std::string(com::IntegerText(value, buffer)), com::BstrToUtf8(i8.bstrVal)) << value;
   }
 }
 

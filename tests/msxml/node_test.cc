@@ -2,6 +2,7 @@
 // enumeration, and node objects that outlive the client's document reference.
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -271,6 +272,173 @@ TEST_F(DomTest, WriteAttributeDoesWhatSetAttributeDoes) {
   ASSERT_EQ(fast->createTextNode(com::Bstr(std::string_view("t")).get(), text.put()), S_OK);
   EXPECT_FALSE(WriteAttribute(AsNode(text).get(), "Name", std::string_view("x"), &hr));
   EXPECT_FALSE(WriteAttribute(nullptr, "Name", std::string_view("x"), &hr));
+}
+
+// The element's attributes as name=value, in document order, read through the interfaces.
+std::vector<std::string> AttributeList(IXMLDOMNode* element) {
+  com::ComPtr<IXMLDOMNamedNodeMap> map;
+  EXPECT_EQ(element->get_attributes(map.put()), S_OK);
+  LONG n = 0;
+  EXPECT_EQ(map->get_length(&n), S_OK);
+  std::vector<std::string> out;
+  for (LONG i = 0; i < n; ++i) {
+    com::ComPtr<IXMLDOMNode> a;
+    EXPECT_EQ(map->get_item(i, a.put()), S_OK);
+    out.push_back(Name(a.get()) + "=" + Text(a.get()));
+  }
+  return out;
+}
+
+// Sets of an element's attributes through two node objects of the same element, by either path:
+// a name the element has keeps its place and takes the value, a new one goes last, whichever
+// object added it, however many the element has, and for elements read from a file too.
+TEST_F(DomTest, AttributesKeepTheirPlaceWhicheverObjectSetsThem) {
+  struct Write {
+    int object;       // 0 or 1: two node objects of the one element
+    bool interfaces;  // setAttribute, else WriteAttribute
+    std::string name, value;
+  };
+  struct Case {
+    std::string_view what;
+    std::string source;  // the document; its root element is written
+    std::vector<Write> writes;
+    std::vector<std::string> want;
+  };
+  std::vector<Write> many, many_again;
+  std::vector<std::string> many_want;
+  for (int i = 0; i < 70; ++i) {
+    const std::string name = "A" + std::to_string(i);
+    many.push_back({i % 3 == 0, i % 2 == 0, name, "1"});
+    many_again.push_back({i % 5 == 0, i % 2 == 1, name, std::to_string(i)});
+    many_want.push_back(name + "=" + std::to_string(i));
+  }
+  many.insert(many.end(), many_again.begin(), many_again.end());
+  const std::vector<Case> cases = {
+      {"rewritten by the same object",
+       "<r/>",
+       {{0, false, "x", "1"}, {0, false, "y", "2"}, {0, true, "x", "3"}},
+       {"x=3", "y=2"}},
+      {"added by the other object in between",
+       "<r/>",
+       {{0, false, "x", "1"}, {1, false, "y", "2"}, {0, false, "y", "5"}, {0, true, "z", "6"}, {1, false, "z", "7"}},
+       {"x=1", "y=5", "z=7"}},
+      {"added by the other object first",
+       "<r/>",
+       {{1, true, "y", "2"}, {0, false, "y", "3"}, {0, false, "w", "4"}},
+       {"y=3", "w=4"}},
+      {"seventy names, each written twice", "<r/>", many, many_want},
+      {"read from a file",
+       "<r xmlns:p=\"urn:p\" a=\"1\" p:b=\"2\"/>",
+       {{0, false, "p:b", "3"}, {1, false, "b", "4"}, {0, false, "a", "5"}, {0, true, "c", "6"}, {1, false, "b", "7"}},
+       {"a=5", "p:b=3", "b=7", "c=6"}},
+  };
+  for (const Case& c : cases) {
+    auto doc = Load(c.source);
+    const auto root = AsNode(Root(doc.get()));
+    com::ComPtr<IXMLDOMNode> other;  // a second object of the root element
+    com::ComPtr<IXMLDOMNode> parent;
+    ASSERT_EQ(root->get_parentNode(parent.put()), S_OK);
+    ASSERT_EQ(parent->get_firstChild(other.put()), S_OK);
+    ASSERT_NE(other.get(), root.get());
+    IXMLDOMNode* const objects[] = {root.get(), other.get()};
+    for (const Write& w : c.writes) {
+      IXMLDOMNode* node = objects[w.object];
+      if (w.interfaces) {
+        com::ComPtr<IXMLDOMElement> element;
+        ASSERT_EQ(com::ComPtr<IXMLDOMNode>(node).As(&element), S_OK);
+        ASSERT_EQ(element->setAttribute(com::Bstr(w.name).get(), com::Variant::Str(w.value)), S_OK) << c.what;
+      } else {
+        HRESULT hr = E_UNEXPECTED;
+        ASSERT_TRUE(WriteAttribute(node, w.name, std::string_view(w.value), &hr)) << c.what;
+        ASSERT_EQ(hr, S_OK) << c.what;
+      }
+    }
+    EXPECT_EQ(AttributeList(root.get()), c.want) << c.what;
+    // The document saved reads back with the same attributes.
+    auto reread = Load(Save(doc.get()), "reread.xml");
+    EXPECT_EQ(AttributeList(AsNode(Root(reread.get())).get()), c.want) << c.what;
+  }
+}
+
+// Appending an element after its layout text without the interfaces builds what createTextNode,
+// createElement and appendChild build; it declines what it does not handle, and what those
+// members would refuse, for them to do it and report it.
+TEST_F(DomTest, AppendElementBuildsWhatTheInterfacesBuild) {
+  struct Step {
+    std::string indent, name;
+  };
+  const Step steps[] = {{"\n\t", "Users"}, {"", "User"}, {"\n\t\t", "p:User"}, {" \r\n", "Last"}};
+  auto fast = Load("<Vodrik><a/></Vodrik>", "fast.xml");
+  auto slow = Load("<Vodrik><a/></Vodrik>", "slow.xml");
+  const auto fast_root = AsNode(Root(fast.get()));
+  const auto slow_root = AsNode(Root(slow.get()));
+  for (const Step& step : steps) {
+    com::ComPtr<IXMLDOMNode> added;
+    HRESULT hr = E_UNEXPECTED;
+    ASSERT_TRUE(AppendElement(fast.get(), fast_root.get(), step.indent, step.name, added.put(), &hr)) << step.name;
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_TRUE(added);
+    EXPECT_EQ(Name(added.get()), step.name);
+    // The new element's attributes, one of them written twice.
+    const std::pair<std::string, std::string> attributes[] = {{"n", step.name}, {"k", "1"}, {"n", "again"}};
+    for (const auto& [name, value] : attributes) {
+      HRESULT written = E_UNEXPECTED;
+      ASSERT_TRUE(WriteAttribute(added.get(), name, std::string_view(value), &written));
+      EXPECT_EQ(written, S_OK);
+    }
+
+    if (!step.indent.empty()) {
+      com::ComPtr<IXMLDOMText> text;
+      ASSERT_EQ(slow->createTextNode(com::Bstr(step.indent).get(), text.put()), S_OK);
+      ASSERT_EQ(slow_root->appendChild(AsNode(text).get(), nullptr), S_OK);
+    }
+    com::ComPtr<IXMLDOMElement> element;
+    ASSERT_EQ(slow->createElement(com::Bstr(step.name).get(), element.put()), S_OK);
+    for (const auto& [name, value] : attributes)
+      ASSERT_EQ(element->setAttribute(com::Bstr(name).get(), com::Variant::Str(value)), S_OK);
+    ASSERT_EQ(slow_root->appendChild(AsNode(element).get(), nullptr), S_OK);
+  }
+  EXPECT_EQ(Save(fast.get(), "fast-out.xml"), Save(slow.get(), "slow-out.xml"));
+  EXPECT_EQ(ChildCount(fast_root.get()), ChildCount(slow_root.get()));
+
+  // Declined: names to refuse or not ASCII, text that is not ASCII, a parent that is no element
+  // or not in the document's current content, nodes that are not ours.
+  auto other = Load("<Other/>", "other.xml");
+  com::ComPtr<IXMLDOMNode> first, text_node;
+  ASSERT_EQ(fast_root->get_firstChild(first.put()), S_OK);   // <a/>
+  ASSERT_EQ(first->get_nextSibling(text_node.put()), S_OK);  // "\n\t"
+  ASSERT_EQ(Name(text_node.get()), "#text");
+  struct Declined {
+    std::string_view what;
+    IXMLDOMDocument* document;
+    IXMLDOMNode* parent;
+    std::string indent, name;
+  } const declined[] = {
+      {"empty name", fast.get(), fast_root.get(), "", ""},
+      {"invalid name", fast.get(), fast_root.get(), "", "1a"},
+      {"blank in the name", fast.get(), fast_root.get(), "", "a b"},
+      {"name not ASCII", fast.get(), fast_root.get(), "", "\xC3\x9C"},
+      {"text not ASCII", fast.get(), fast_root.get(), "\xC2\xA0", "a"},
+      {"control character", fast.get(), fast_root.get(), "\x01", "a"},
+      {"parent of another document", other.get(), fast_root.get(), "", "a"},
+      {"parent no element", fast.get(), text_node.get(), "", "a"},
+      {"no document", nullptr, fast_root.get(), "", "a"},
+      {"no parent", fast.get(), nullptr, "", "a"},
+  };
+  const std::string before = Save(fast.get(), "before.xml");
+  for (const Declined& d : declined) {
+    com::ComPtr<IXMLDOMNode> added;
+    HRESULT hr = S_OK;
+    EXPECT_FALSE(AppendElement(d.document, d.parent, d.indent, d.name, added.put(), &hr)) << d.what;
+    EXPECT_FALSE(added) << d.what;
+  }
+  EXPECT_EQ(Save(fast.get(), "after.xml"), before);
+  // After the document loads other content, the old root is no longer in it.
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(fast->loadXML(com::Bstr(u"<New/>").get(), &ok), S_OK);
+  com::ComPtr<IXMLDOMNode> added;
+  HRESULT hr = S_OK;
+  EXPECT_FALSE(AppendElement(fast.get(), fast_root.get(), "", "a", added.put(), &hr));
 }
 
 TEST_F(DomTest, RemoveChildDetachesAndTheNodeStaysUsable) {
