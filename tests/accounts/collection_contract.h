@@ -32,6 +32,7 @@
 #include "qvacom/storage/recordset.h"
 #include "qvacom/storage/sql_text.h"
 #include "qvacom_idl.h"
+#include "tests/support/dom_attributes.h"
 #include "tests/support/temp_dir.h"
 
 namespace qva::testing {
@@ -97,16 +98,8 @@ inline com::ComPtr<IXMLDOMDocument> NewDocument(std::string_view xml = "<Vodrik/
 
 // The names of an element's attributes, in document order.
 inline std::vector<std::string> AttributeNames(IXMLDOMNode* element) {
-  com::ComPtr<IXMLDOMNamedNodeMap> map;
-  EXPECT_EQ(element->get_attributes(map.put()), S_OK);
-  LONG n = 0;
-  EXPECT_EQ(map->get_length(&n), S_OK);
   std::vector<std::string> out;
-  for (LONG i = 0; i < n; ++i) {
-    com::ComPtr<IXMLDOMNode> attribute;
-    EXPECT_EQ(map->get_item(i, attribute.put()), S_OK);
-    out.push_back(dom::Name(attribute.get()));
-  }
+  for (const auto& attribute : AttributeNodes(element)) out.push_back(dom::Name(attribute.get()));
   return out;
 }
 

@@ -640,7 +640,9 @@ TEST(ChangeTypeTest, NumberTextsAreTheConversionsTexts) {
     Variant r4 = R4(single);
     ASSERT_EQ(r4.ChangeType(VT_BSTR), S_OK);
     EXPECT_EQ(std::string(com::RealText(single, 7, buffer)), com::BstrToUtf8(r4.bstrVal)) << value;
-    if (std::isfinite(single)) EXPECT_EQ(std::string(com::RealText(single, 7, buffer)), oracle(single, 7)) << value;
+    if (std::isfinite(single)) {
+      EXPECT_EQ(std::string(com::RealText(single, 7, buffer)), oracle(single, 7)) << value;
+    }
   }
   // Values that are not numbers: whatever the conversion writes, the same.
   for (const double value : {kNaN, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
