@@ -97,6 +97,12 @@ TEST(TextTest, ToLower) {
   EXPECT_EQ(com::ToLower("\xC3\x80\xC3\x89\xC3\x8E Abc"), "\xC3\xA0\xC3\xA9\xC3\xAE abc");
   EXPECT_EQ(com::ToLower(u"\u039F\u0394\u039F\u03A3 I"), u"\u03BF\u03B4\u03BF\u03C2 i");  // final sigma, no Turkish i
   EXPECT_EQ(com::ToLower("bad \xFF"), "bad \xEF\xBF\xBD");
+  // ASCII texts lower-case without ICU: the same as ICU gives them inside a text it maps.
+  std::string ascii;
+  for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
+  EXPECT_EQ(com::ToLower(ascii) + "\xC3\xA9", com::ToLower(ascii + "\xC3\x89"));
+  const std::u16string wide(ascii.begin(), ascii.end());
+  EXPECT_EQ(com::ToLower(wide) + u"\u00e9", com::ToLower(wide + u"\u00c9"));
 }
 
 // VarBstrCmp lives in collate.cc; its cases sit with the other text behaviour.
