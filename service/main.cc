@@ -4,7 +4,7 @@
 // array's children write their own changes as they are made.
 //
 //   vodriksrv [--base-folder DIR] [--socket PATH] [--listen-tcp [PORT]] [--logins FILE]
-//             [--max-connections N] [--login-time SECONDS]
+//             [--max-connections N] [--max-pending-per-source N] [--login-time SECONDS]
 //
 // Consoles reach the array through the remote layer (docs/remote.md): on a local socket, and on a
 // TCP port when asked. The calls run on this program's main thread, the array's apartment.
@@ -56,6 +56,7 @@ struct Serving {
   int port = -1;            // -1: the default
   std::string logins;       // empty: <base folder>/logins
   size_t max_connections = qva::remote::kDefaultMaxConnections;
+  size_t max_pending_per_source = qva::remote::kDefaultMaxPendingPerSource;
   std::chrono::milliseconds login_time = qva::remote::kDefaultLoginTime;
 };
 
@@ -71,7 +72,8 @@ std::optional<long> Number(const char* text, long first, long last) {
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: vodriksrv [--base-folder DIR] [--socket PATH] [--listen-tcp [PORT]] [--logins FILE]\n"
-               "                 [--max-connections N] [--login-time SECONDS]\n"
+               "                 [--max-connections N] [--max-pending-per-source N]\n"
+               "                 [--login-time SECONDS]\n"
                "  Runs the accounting service: initialises the array object in DIR and serves it\n"
                "  to consoles until SIGTERM or SIGINT.\n"
                "  --base-folder DIR  folder of the settings, database and logs/ (default: $%s,\n"
@@ -85,6 +87,10 @@ void Usage(FILE* out) {
                "  --max-connections N\n"
                "                     consoles connected at once, local and TCP together (default\n"
                "                     %zu); one more is closed as soon as it connects\n"
+               "  --max-pending-per-source N\n"
+               "                     connections from one address (an IPv6 /64, a local user) that\n"
+               "                     have not logged in yet (default %zu); one more from there is\n"
+               "                     closed as soon as it connects\n"
                "  --login-time SECONDS\n"
                "                     a connection not logged in by then is closed (default %lld);\n"
                "                     logged-in consoles stay as long as they like\n"
@@ -93,6 +99,7 @@ void Usage(FILE* out) {
                "two components are registered in it from the program's folder when they are not.\n",
                kBaseFolderVariable, qva::remote::DefaultSocketPath().c_str(),
                static_cast<unsigned>(qva::remote::DefaultPort()), qva::remote::kDefaultMaxConnections,
+               qva::remote::kDefaultMaxPendingPerSource,
                static_cast<long long>(qva::remote::kDefaultLoginTime.count() / 1000),
                com::Registry::DefaultPath().c_str());
 }
@@ -184,6 +191,7 @@ int Serve(const std::string& base, const Serving& serving) {
   options.tcp_port = serving.port;
   options.accounts_path = serving.logins.empty() ? (fs::path(base) / "logins").string() : serving.logins;
   options.max_connections = serving.max_connections;
+  options.max_pending_per_source = serving.max_pending_per_source;
   options.login_time = serving.login_time;
   auto server = qva::remote::Server::Create(array.get(), options);
   int signal = 0;
@@ -240,6 +248,13 @@ int main(int argc, char** argv) {
         return EX_USAGE;
       }
       serving.max_connections = static_cast<size_t>(*n);
+    } else if (arg == "--max-pending-per-source" && i + 1 < argc) {
+      const auto n = Number(argv[++i], 1, 65536);
+      if (!n) {
+        std::fprintf(stderr, "vodriksrv: --max-pending-per-source takes a number from 1 to 65536, not %s\n", argv[i]);
+        return EX_USAGE;
+      }
+      serving.max_pending_per_source = static_cast<size_t>(*n);
     } else if (arg == "--login-time" && i + 1 < argc) {
       const auto n = Number(argv[++i], 1, 3600);
       if (!n) {

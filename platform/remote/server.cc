@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/com/errorinfo.h"
 #include "platform/com/text.h"
@@ -54,10 +55,45 @@ struct Peer {
   std::string source;  // where its failed logins are counted (LoginSourceOf)
 };
 
-// A connection's time to log in, shared by its gate and the watch that closes it.
+// A connection's time to log in, shared by its gate, the watch that closes it and its end.
 struct LoginWindow {
   kj::TimePoint deadline = kj::origin<kj::TimePoint>();  // pushed back while the gate holds an answer
   bool logged_in = false;
+  // Its place in its source's count of pending logins (PendingLogins), held from its acceptance
+  // to its login or its end, whichever comes first.
+  bool holds_place = false;
+  std::string source;
+};
+
+// The connections accepted and not logged in yet, counted per source. A source stays in the
+// table only while it has such connections, so the table never holds more entries than there are
+// connections open, however many sources come and go. Serving thread only; the sizes are also
+// readable from any thread.
+class PendingLogins {
+ public:
+  // Counts one more connection of `source`, unless it has `limit` already.
+  bool Enter(const std::string& source, size_t limit) {
+    const auto it = counts_.try_emplace(source, 0).first;
+    if (it->second >= limit) return false;  // never an entry just made (limit >= 1): none stays at 0
+    ++it->second;
+    ++connections_;
+    sources_ = counts_.size();
+    return true;
+  }
+  // One connection of `source` counted by Enter logged in or ended.
+  void Leave(const std::string& source) {
+    auto it = counts_.find(source);
+    if (it == counts_.end()) return;
+    --connections_;
+    if (--it->second == 0) counts_.erase(it);
+    sources_ = counts_.size();
+  }
+  size_t connections() const { return connections_; }
+  size_t sources() const { return sources_; }
+
+ private:
+  std::unordered_map<std::string, size_t> counts_;
+  std::atomic<size_t> connections_{0}, sources_{0};
 };
 
 }  // namespace
@@ -73,10 +109,13 @@ struct Server::State {
   kj::Own<kj::ConnectionReceiver> tcp_listener;
   kj::Timer& timer = apartment.io().provider->getTimer();
   LoginThrottle throttle;
+  // Before `connections`: a connection that ends leaves it.
+  PendingLogins pending;
 
   // Written on the serving thread, read from any (Server::counters).
   std::atomic<size_t> open_connections{0};
-  std::atomic<uint64_t> refused_over_limit{0}, login_timeouts{0}, failed_logins{0}, held_answers{0};
+  std::atomic<uint64_t> refused_over_limit{0}, refused_over_source_limit{0}, login_timeouts{0}, failed_logins{0},
+      held_answers{0};
 
   // The throttle's clock is the loop's timer.
   LoginThrottle::Time Now() const {
@@ -86,6 +125,18 @@ struct Server::State {
     return kj::origin<kj::TimePoint>() + t.count() * kj::NANOSECONDS;
   }
   kj::Duration LoginTime() const { return options.login_time.count() * kj::MILLISECONDS; }
+
+  // The connection's login succeeded: it no longer counts against its source.
+  void LoggedIn(LoginWindow& window) {
+    window.logged_in = true;
+    LeavePending(window);
+  }
+  // Gives back the connection's place in its source's count, if it still holds it.
+  void LeavePending(LoginWindow& window) {
+    if (!window.holds_place) return;
+    window.holds_place = false;
+    pending.Leave(window.source);
+  }
 
   // A descriptor of the host's, watched on the serving loop.
   struct Watched {
@@ -253,7 +304,7 @@ class GateServer final : public wire::Gate::Server {
       results.setHr(E_ACCESSDENIED);
       return kj::READY_NOW;
     }
-    window_->logged_in = true;
+    state_.LoggedIn(*window_);
     results.setHr(S_OK);
     results.setSession(kj::heap<SessionServer>(state_));
     return kj::READY_NOW;
@@ -270,7 +321,7 @@ class GateServer final : public wire::Gate::Server {
       return;
     }
     state_.throttle.Succeeded(peer_.source);
-    window_->logged_in = true;
+    state_.LoggedIn(*window_);
     results.setHr(S_OK);
     results.setServerSignature(kj::arrayPtr(signature.data(), signature.size()));
     results.setSession(kj::heap<SessionServer>(state_));
@@ -335,12 +386,25 @@ void Server::State::Serve(kj::Own<kj::AsyncIoStream> stream, bool local) {
       peer.source = LoginSourceOf(reinterpret_cast<const sockaddr*>(&address), length);
     }
   }
+  // One source's connections that do not log in must not fill max_connections: they would keep
+  // every console out, a new one opened whenever the login time of an old one runs out.
+  if (!pending.Enter(peer.source, options.max_pending_per_source)) {
+    ++refused_over_source_limit;  // closed as one over max_connections is, with nothing read
+    return;
+  }
   auto window = std::make_shared<LoginWindow>();
   window->deadline = timer.now() + LoginTime();
+  window->holds_place = true;
+  window->source = peer.source;
   ++open_connections;
+  // Runs however the connection ends: the peer, its login time, a failure, the server's end; or
+  // here, should setting it up throw.
+  auto leave = kj::defer([this, window] {
+    --open_connections;
+    LeavePending(*window);
+  });
   auto connection = kj::heap<ServerConnection>(kj::mv(stream), kj::heap<GateServer>(*this, std::move(peer), window));
   auto ended = connection->network.onDisconnect().exclusiveJoin(CloseUnlessLoggedIn(std::move(window)));
-  auto leave = kj::defer([this] { --open_connections; });
   connections->add(ended.attach(kj::mv(connection), kj::mv(leave)));
 }
 
@@ -356,7 +420,8 @@ kj::Promise<void> Server::State::CloseUnlessLoggedIn(std::shared_ptr<LoginWindow
 
 com::Expected<std::unique_ptr<Server>> Server::Create(IUnknown* root, ServerOptions options) {
   if (!root) return com::Fail{E_POINTER};
-  if (options.max_connections == 0 || options.login_time.count() <= 0) return com::Fail{E_INVALIDARG};
+  if (options.max_connections == 0 || options.max_pending_per_source == 0 || options.login_time.count() <= 0)
+    return com::Fail{E_INVALIDARG};
   auto state = std::make_unique<State>();
   if (!state->apartment.can_wait() || state->apartment.serving() > 0) return com::Fail{E_UNEXPECTED};
   state->root = com::ComPtr<IUnknown>(root);
@@ -453,6 +518,9 @@ Server::Counters Server::counters() const {
   Counters c;
   c.open_connections = state_->open_connections;
   c.refused_over_limit = state_->refused_over_limit;
+  c.refused_over_source_limit = state_->refused_over_source_limit;
+  c.pending_logins = state_->pending.connections();
+  c.pending_sources = state_->pending.sources();
   c.login_timeouts = state_->login_timeouts;
   c.failed_logins = state_->failed_logins;
   c.held_answers = state_->held_answers;

@@ -11,8 +11,9 @@
 // the connection ends; a malformed or oversized message ends that connection and nothing else.
 //
 // What a peer that does not log in can cost the service is bounded: the connections open at once
-// (ServerOptions::max_connections; one over is closed as soon as it is accepted), the time a
-// connection may take to log in (login_time; then it is closed), and the pace of guesses:
+// (ServerOptions::max_connections; one over is closed as soon as it is accepted), those of one
+// source that have not logged in yet (max_pending_per_source; likewise), the time a connection
+// may take to log in (login_time; then it is closed), and the pace of guesses:
 // failed logins are counted per source and hold back the answer to that source's next attempt
 // (login_slowing, auth.h), on the serving loop's timer, so other consoles are served meanwhile.
 #pragma once
@@ -46,6 +47,10 @@ inline constexpr size_t kDefaultMaxConnections = 64;
 // A console logs in with two short round trips as soon as it connects (its password is read
 // before); a peer that has not finished by then is not a console at work.
 inline constexpr std::chrono::milliseconds kDefaultLoginTime{15000};
+// A console is pending for two round trips, and a host runs a few consoles or scripts at once;
+// 8 is room for a burst of them, and keeps one peer that never logs in to an eighth of the
+// default max_connections.
+inline constexpr size_t kDefaultMaxPendingPerSource = 8;
 
 struct ServerOptions {
   std::string socket_path;  // empty: DefaultSocketPath(); a stale socket file there is replaced
@@ -58,6 +63,11 @@ struct ServerOptions {
   CLSID clsid = kServiceArrayClsid;  // the class the root answers for
   // Connections open at once, on both listeners together, logged in or not; at least 1.
   size_t max_connections = kDefaultMaxConnections;
+  // Connections from one source (a login source as LoginSourceOf and LoginSourceOfUid tell it,
+  // auth.h; peers whose source cannot be told count as one) accepted and not logged in yet; at
+  // least 1. One more from that source is closed as soon as it is accepted. A connection leaves
+  // its source's count when its login succeeds or when it ends, whatever ends it.
+  size_t max_pending_per_source = kDefaultMaxPendingPerSource;
   // From accepting a connection to its login's success; more than 0. The time the gate holds an answer back
   // (login_slowing) is not counted against the peer. Logged-in connections have no limit.
   std::chrono::milliseconds login_time = kDefaultLoginTime;
@@ -91,9 +101,13 @@ class Server {
   struct Counters {
     size_t open_connections = 0;
     uint64_t refused_over_limit = 0;  // closed as soon as accepted: max_connections were open
-    uint64_t login_timeouts = 0;      // closed for not logging in within login_time
-    uint64_t failed_logins = 0;       // logins with an identity refused
-    uint64_t held_answers = 0;        // login answers held back for the source's earlier failures
+    // Closed as soon as accepted: max_pending_per_source of its source had not logged in yet.
+    uint64_t refused_over_source_limit = 0;
+    size_t pending_logins = 0;    // connections open that have not logged in yet
+    size_t pending_sources = 0;   // sources with such connections: the per-source table's size
+    uint64_t login_timeouts = 0;  // closed for not logging in within login_time
+    uint64_t failed_logins = 0;   // logins with an identity refused
+    uint64_t held_answers = 0;    // login answers held back for the source's earlier failures
   };
   Counters counters() const;
 

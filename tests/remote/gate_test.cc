@@ -1,8 +1,11 @@
-// What a peer that does not log in can cost the service: connections at once, the time to log
-// in, and the pace of failed logins (the throttle's rules first, then the gate that applies them).
+// What a peer that does not log in can cost the service: connections at once, those of one
+// source waiting to log in, the time to log in, and the pace of failed logins (the throttle's
+// rules first, then the gate that applies them).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <kj/io.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/un.h>
 
 #include <chrono>
@@ -153,12 +156,18 @@ class HandConsole {
  public:
   enum class Via { kLocalSocket, kTcp };
 
-  HandConsole(Via via, const std::string& socket, uint16_t port) {
-    auto& network = Io().provider->getNetwork();
-    auto address =
-        (via == Via::kLocalSocket ? network.parseAddress("unix:" + socket) : network.parseAddress("127.0.0.1", port))
-            .wait(Io().waitScope);
-    stream_ = address->connect().wait(Io().waitScope);
+  // `from`: over TCP, the loopback address (any 127.x.y.z is this host's) to connect from, so
+  // that one process can be several sources; null for the system's choice.
+  HandConsole(Via via, const std::string& socket, uint16_t port, const char* from = nullptr) {
+    if (via == Via::kTcp && from) {
+      stream_ = ConnectFrom(from, port);
+    } else {
+      auto& network = Io().provider->getNetwork();
+      auto address =
+          (via == Via::kLocalSocket ? network.parseAddress("unix:" + socket) : network.parseAddress("127.0.0.1", port))
+              .wait(Io().waitScope);
+      stream_ = address->connect().wait(Io().waitScope);
+    }
     network_ = kj::heap<capnp::TwoPartyVatNetwork>(*stream_, capnp::rpc::twoparty::Side::CLIENT);
     rpc_ = kj::heap(capnp::makeRpcClient(*network_));
     capnp::MallocMessageBuilder vat_id(8);
@@ -185,10 +194,31 @@ class HandConsole {
     });
   }
 
+  // A login without identity, as the service's own user on the local socket; the gate's code.
+  kj::Promise<HRESULT> LocalLogin() {
+    return gate_.localLoginRequest().send().then([](auto answer) { return static_cast<HRESULT>(answer.getHr()); });
+  }
+
   // Resolves when the service has closed the connection.
   kj::Promise<void> Closed() { return network_->onDisconnect(); }
 
  private:
+  static kj::Own<kj::AsyncIoStream> ConnectFrom(const char* from, uint16_t port) {
+    kj::AutoCloseFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    KJ_REQUIRE(fd.get() >= 0, "socket", errno);
+    sockaddr_in local{}, service{};
+    local.sin_family = service.sin_family = AF_INET;
+    service.sin_port = htons(port);
+    KJ_REQUIRE(inet_pton(AF_INET, from, &local.sin_addr) == 1 &&
+               inet_pton(AF_INET, "127.0.0.1", &service.sin_addr) == 1);
+    KJ_REQUIRE(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0, "bind", from, errno);
+    return Io()
+        .lowLevelProvider
+        ->wrapConnectingSocketFd(kj::mv(fd), reinterpret_cast<const sockaddr*>(&service), sizeof service,
+                                 kj::LowLevelAsyncIoProvider::ALREADY_CLOEXEC)
+        .wait(Io().waitScope);
+  }
+
   capnp::Request<remote::wire::Gate::BeginLoginParams, remote::wire::Gate::BeginLoginResults> BeginRequest() {
     auto begin = gate_.beginLoginRequest();
     begin.setUser("alice");
@@ -229,7 +259,9 @@ class GateTest : public ::testing::Test {
   }
   void TearDown() override { server_.reset(); }
 
-  HandConsole Console(Via via) { return HandConsole(via, socket_, server_->tcp_port()); }
+  HandConsole Console(Via via, const char* from = nullptr) {
+    return HandConsole(via, socket_, server_->tcp_port(), from);
+  }
   remote::Server::Counters Counters() const { return server_->server()->counters(); }
 
   // Serves this thread's loop until the service's counters show `done` (bounded by kSafety).
@@ -380,6 +412,105 @@ TEST_F(GateTest, ASuccessStartsTheCountAfresh) {
     EXPECT_EQ(Counters().held_answers, s.held);
     EXPECT_EQ(Counters().failed_logins, failed);
   }
+}
+
+// ---- connections of one source waiting to log in -------------------------------------------------
+
+struct Source {
+  const char* name;
+  Via via;
+  const char* from;  // over TCP, the address connected from
+};
+constexpr Source kTcp1{"TCP from 127.0.0.1", Via::kTcp, "127.0.0.1"};
+constexpr Source kTcp2{"TCP from 127.0.0.2", Via::kTcp, "127.0.0.2"};
+constexpr Source kLocal{"the local socket", Via::kLocalSocket, nullptr};
+
+TEST_F(GateTest, OneSourcesConnectionsWaitingToLogInAreLimitedWhileOtherSourcesGetIn) {
+  remote::ServerOptions options;
+  options.max_pending_per_source = 2;
+  Serve(options);
+  const struct { Source crowded, other; } cases[] = {{kTcp1, kTcp2}, {kLocal, kTcp1}, {kTcp2, kLocal}};
+  uint64_t refused = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.crowded.name) + " beside " + c.other.name);
+    {
+      HandConsole first = Console(c.crowded.via, c.crowded.from), second = Console(c.crowded.via, c.crowded.from);
+      HandConsole extra = Console(c.crowded.via, c.crowded.from);
+      Await(extra.Closed());  // accepted after the two, and closed before it sent more than its first message
+      EXPECT_EQ(Counters().refused_over_source_limit, ++refused);
+
+      HandConsole other = Console(c.other.via, c.other.from);
+      EXPECT_EQ(Await(other.Login("right")), S_OK);
+      // Waiting: the crowded source's two, the only source in the table; the console that logged
+      // in counts only as a connection.
+      const auto counters = Counters();
+      EXPECT_EQ(counters.pending_logins, 2u);
+      EXPECT_EQ(counters.pending_sources, 1u);
+      EXPECT_EQ(counters.open_connections, 3u);
+    }
+    // Closed by their peer, the connections give their places back, and the table empties (the
+    // next case's sources find room, the crowded one of the first case included).
+    ASSERT_TRUE(WaitForCounters([](const auto& k) { return k.open_connections == 0 && k.pending_sources == 0; }));
+    EXPECT_EQ(Counters().pending_logins, 0u);
+  }
+  EXPECT_EQ(Counters().refused_over_limit, 0u);
+}
+
+TEST_F(GateTest, ALoginGivesItsPlaceBackToItsSource) {
+  remote::ServerOptions options;
+  options.max_pending_per_source = 2;
+  Serve(options);
+  const struct {
+    const char* what;
+    Via via;
+    bool without_identity;
+  } cases[] = {
+      {"password over TCP", Via::kTcp, false},
+      {"password on the local socket", Via::kLocalSocket, false},
+      {"the service's own user on the local socket", Via::kLocalSocket, true},
+  };
+  uint64_t refused = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    {
+      HandConsole waiting = Console(c.via), logging_in = Console(c.via);
+      EXPECT_EQ(Await(c.without_identity ? logging_in.LocalLogin() : logging_in.Login("right")), S_OK);
+      // The place is free: the next connection of the source takes it, and the one after is one
+      // too many (were the place still held, both would be refused).
+      HandConsole next = Console(c.via), extra = Console(c.via);
+      Await(extra.Closed());
+      EXPECT_EQ(Counters().refused_over_source_limit, ++refused);
+      EXPECT_EQ(Await(next.Login("right")), S_OK);
+      EXPECT_EQ(Counters().pending_logins, 1u);  // `waiting`
+    }
+    ASSERT_TRUE(WaitForCounters([](const auto& k) { return k.open_connections == 0; }));
+  }
+
+  // Stopping the service ends a connection still waiting to log in, place and all.
+  HandConsole waiting = Console(Via::kTcp);
+  ASSERT_TRUE(WaitForCounters([](const auto& k) { return k.pending_logins == 1; }));
+  server_.reset();
+  Await(waiting.Closed());
+}
+
+TEST_F(GateTest, AConnectionWhoseLoginTimeRunsOutGivesItsPlaceBack) {
+  remote::ServerOptions options;
+  options.max_pending_per_source = 2;
+  options.login_time = 50ms;
+  Serve(options);
+  HandConsole first = Console(Via::kTcp), second = Console(Via::kTcp);
+  Await(first.Closed());
+  Await(second.Closed());
+  EXPECT_EQ(Counters().login_timeouts, 2u);
+  ASSERT_TRUE(WaitForCounters([](const auto& k) { return k.pending_logins == 0 && k.pending_sources == 0; }));
+
+  // Both places are free again: two more from the source are accepted (and run out of time in
+  // turn), none refused.
+  HandConsole third = Console(Via::kTcp), fourth = Console(Via::kTcp);
+  Await(third.Closed());
+  Await(fourth.Closed());
+  EXPECT_EQ(Counters().login_timeouts, 4u);
+  EXPECT_EQ(Counters().refused_over_source_limit, 0u);
 }
 
 }  // namespace

@@ -96,6 +96,9 @@ TEST_F(ServiceTest, HelpAndCommandLineErrors) {
       {{"--max-connections", "0"}, EX_USAGE, "--max-connections takes a number from 1 to 65536, not 0"},
       {{"--max-connections", "lots"}, EX_USAGE, "not lots"},
       {{"--max-connections"}, EX_USAGE, "unexpected argument --max-connections"},
+      {{"--help"}, 0, "--max-pending-per-source N"},
+      {{"--max-pending-per-source", "65537"}, EX_USAGE, "--max-pending-per-source takes a number from 1 to 65536"},
+      {{"--max-pending-per-source", "0x8"}, EX_USAGE, "not 0x8"},
       {{"--login-time", "-5"}, EX_USAGE, "--login-time takes seconds from 1 to 3600, not -5"},
       {{"--login-time", "10s"}, EX_USAGE, "not 10s"},
   };
