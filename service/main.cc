@@ -69,6 +69,13 @@ std::optional<long> Number(const char* text, long first, long last) {
   return n;
 }
 
+// The value of a numeric option, or nothing after saying on stderr what the option takes.
+std::optional<long> NumberOption(const char* option, const char* text, long first, long last, const char* what) {
+  const auto n = Number(text, first, last);
+  if (!n) std::fprintf(stderr, "vodriksrv: %s takes %s from %ld to %ld, not %s\n", option, what, first, last, text);
+  return n;
+}
+
 void Usage(FILE* out) {
   std::fprintf(out,
                "usage: vodriksrv [--base-folder DIR] [--socket PATH] [--listen-tcp [PORT]] [--logins FILE]\n"
@@ -242,25 +249,16 @@ int main(int argc, char** argv) {
     } else if (arg == "--logins" && i + 1 < argc) {
       serving.logins = argv[++i];
     } else if (arg == "--max-connections" && i + 1 < argc) {
-      const auto n = Number(argv[++i], 1, 65536);
-      if (!n) {
-        std::fprintf(stderr, "vodriksrv: --max-connections takes a number from 1 to 65536, not %s\n", argv[i]);
-        return EX_USAGE;
-      }
+      const auto n = NumberOption("--max-connections", argv[++i], 1, 65536, "a number");
+      if (!n) return EX_USAGE;
       serving.max_connections = static_cast<size_t>(*n);
     } else if (arg == "--max-pending-per-source" && i + 1 < argc) {
-      const auto n = Number(argv[++i], 1, 65536);
-      if (!n) {
-        std::fprintf(stderr, "vodriksrv: --max-pending-per-source takes a number from 1 to 65536, not %s\n", argv[i]);
-        return EX_USAGE;
-      }
+      const auto n = NumberOption("--max-pending-per-source", argv[++i], 1, 65536, "a number");
+      if (!n) return EX_USAGE;
       serving.max_pending_per_source = static_cast<size_t>(*n);
     } else if (arg == "--login-time" && i + 1 < argc) {
-      const auto n = Number(argv[++i], 1, 3600);
-      if (!n) {
-        std::fprintf(stderr, "vodriksrv: --login-time takes seconds from 1 to 3600, not %s\n", argv[i]);
-        return EX_USAGE;
-      }
+      const auto n = NumberOption("--login-time", argv[++i], 1, 3600, "seconds");
+      if (!n) return EX_USAGE;
       serving.login_time = std::chrono::seconds(*n);
     } else if (arg == "--listen-tcp") {
       serving.tcp = true;
