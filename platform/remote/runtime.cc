@@ -16,11 +16,13 @@
 
 namespace qva::remote {
 
-// The generated tables: the library's interfaces and the DOM's.
+// The generated tables: the library's interfaces, the DOM's and ADO's.
 extern const RemoteInterface kQvacomRemoteInterfaces[];
 extern const size_t kQvacomRemoteInterfacesCount;
 extern const RemoteInterface kMsxmlRemoteInterfaces[];
 extern const size_t kMsxmlRemoteInterfacesCount;
+extern const RemoteInterface kAdoRemoteInterfaces[];
+extern const size_t kAdoRemoteInterfacesCount;
 
 namespace {
 
@@ -73,6 +75,43 @@ void WriteErrorInfo(wire::ErrorInfo::Builder out) {
   info->GetDescription(description.put());
   out.setSource(source.utf8());
   out.setDescription(description.utf8());
+}
+
+// `hr`; when the thread has no error information yet (reading an object may have set its own),
+// with error information from this layer saying `description`.
+HRESULT ReportUnlessSet(HRESULT hr, const std::string& description) {
+  com::ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) == S_OK && info) {
+    SetErrorInfo(0, info.get());  // taking it cleared it
+    return hr;
+  }
+  return com::ReportError(hr, "qvacom remote", description);
+}
+
+std::string VarTypeText(VARTYPE vt) {
+  std::string text;
+  if (vt & VT_BYREF) text += "VT_BYREF | ";
+  if (vt & VT_ARRAY) text += "VT_ARRAY | ";
+  switch (vt & VT_TYPEMASK) {
+    case VT_DECIMAL:
+      return text + "VT_DECIMAL";
+    case VT_RECORD:
+      return text + "VT_RECORD";
+    case VT_VARIANT:
+      return text + "VT_VARIANT";
+    default:
+      return text + "type " + std::to_string(vt & VT_TYPEMASK);
+  }
+}
+
+// A value EncodeVariant refused (DISP_E_BADVARTYPE) fails its call with error information that
+// names its type; other failures (an object that cannot be sent) keep what set them.
+HRESULT RefusedValue(HRESULT hr, VARTYPE vt) {
+  if (hr != DISP_E_BADVARTYPE) return hr;
+  return com::ReportError(hr, "qvacom remote",
+                          "A VARIANT of " + VarTypeText(vt) +
+                              " cannot cross the remote connection: arrays, records, decimals and references that "
+                              "cannot be followed do not travel.");
 }
 
 size_t OutCount(const com::MemberInfo& member) {
@@ -202,7 +241,8 @@ const RemoteInterface* FindRemoteInterface(const IID& iid) {
   static const auto* table = [] {
     auto* map = new std::unordered_map<IID, const RemoteInterface*, GuidHash>;  // lives for the process
     const std::pair<const RemoteInterface*, size_t> tables[] = {{kQvacomRemoteInterfaces, kQvacomRemoteInterfacesCount},
-                                                                {kMsxmlRemoteInterfaces, kMsxmlRemoteInterfacesCount}};
+                                                                {kMsxmlRemoteInterfaces, kMsxmlRemoteInterfacesCount},
+                                                                {kAdoRemoteInterfaces, kAdoRemoteInterfacesCount}};
     for (auto [items, count] : tables)
       for (size_t i = 0; i < count; ++i) (*map)[*items[i].iid] = &items[i];
     return map;
@@ -213,15 +253,28 @@ const RemoteInterface* FindRemoteInterface(const IID& iid) {
 
 // ---- stubs ----------------------------------------------------------------------------------
 
+HRESULT StubArgs::Expect(size_t count) const {
+  if (args_.size() == count) return S_OK;
+  return com::ReportError(DISP_E_BADPARAMCOUNT, "qvacom remote",
+                          "The call brings " + std::to_string(args_.size()) + " arguments; the member takes " +
+                              std::to_string(count) + ".");
+}
+
+HRESULT StubArgs::Checked(HRESULT hr, size_t i) {
+  if (SUCCEEDED(hr)) return hr;
+  return ReportUnlessSet(
+      hr, "Argument " + std::to_string(i + 1) + " of the call cannot be read as the member's parameter type.");
+}
+
 void StubResult::String(HRESULT hr, size_t i, BSTR v) {
   com::Bstr owned = com::Bstr::Attach(v);
   if (SUCCEEDED(hr)) EncodeBstr(owned.get(), outs_[i]);
 }
 
 void StubResult::Variant(HRESULT hr, size_t i, VARIANT* v) {
-  if (SUCCEEDED(hr)) {
+  if (SUCCEEDED(hr) && SUCCEEDED(failure_)) {
     const HRESULT encoded = EncodeVariant(*v, objects_, outs_[i]);
-    if (FAILED(encoded) && SUCCEEDED(failure_)) failure_ = encoded;
+    if (FAILED(encoded)) failure_ = RefusedValue(encoded, v->vt);
   }
   VariantClear(v);
 }
@@ -268,15 +321,30 @@ ProxyCall::~ProxyCall() = default;
 wire::Value::Builder ProxyCall::next() { return state_->args[state_->next_arg++]; }
 
 void ProxyCall::Variant(const VARIANT& v) {
+  wire::Value::Builder slot = next();
+  if (FAILED(state_->failure)) return;  // the call will not be made: nothing to report twice
+  const VARIANT* value = &v;
+  com::Variant referred;
+  if (v.vt & VT_BYREF) {
+    // DCOM sends what an [in] by-reference VARIANT refers to, too, and leaves it unwritten.
+    const HRESULT hr = VariantCopyInd(referred.put(), &v);
+    if (FAILED(hr)) {
+      state_->failure = RefusedValue(hr == E_INVALIDARG ? DISP_E_BADVARTYPE : hr, v.vt);
+      return;
+    }
+    value = &referred;
+  }
   Codec codec(state_->target->apartment(), state_->target->connection());
-  const HRESULT hr = EncodeVariant(v, codec, next());
-  if (FAILED(hr) && SUCCEEDED(state_->failure)) state_->failure = hr;
+  const HRESULT hr = EncodeVariant(*value, codec, slot);
+  if (FAILED(hr)) state_->failure = RefusedValue(hr, value->vt);
 }
 
 void ProxyCall::Interface(IUnknown* v, const IID& iid) {
+  wire::Value::Builder slot = next();
+  if (FAILED(state_->failure)) return;
   Codec codec(state_->target->apartment(), state_->target->connection());
-  const HRESULT hr = EncodeObject(v, iid, codec, next());
-  if (FAILED(hr) && SUCCEEDED(state_->failure)) state_->failure = hr;
+  const HRESULT hr = EncodeObject(v, iid, codec, slot);
+  if (FAILED(hr)) state_->failure = hr;
 }
 
 HRESULT ProxyCall::Send() {

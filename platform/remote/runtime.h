@@ -162,25 +162,28 @@ T Apartment::Wait(kj::Promise<T>&& promise) {
 // ---- the generated side ---------------------------------------------------------------------
 
 // The arguments of one incoming call, for a stub. Each accessor reads argument `i` as the
-// declared type; a value of another kind fails the call with DISP_E_TYPEMISMATCH.
+// declared type; a value of another kind fails the call with DISP_E_TYPEMISMATCH. A failure
+// comes with error information naming the argument (unless reading an object set its own).
 class StubArgs {
  public:
   StubArgs(capnp::List<wire::Value>::Reader args, ObjectCodec& objects) : args_(args), objects_(objects) {}
-  HRESULT Expect(size_t count) const { return args_.size() == count ? S_OK : DISP_E_BADPARAMCOUNT; }
-  HRESULT Long(size_t i, LONG* out) { return DecodeLong(args_[i], out); }
-  HRESULT Short(size_t i, SHORT* out) { return DecodeShort(args_[i], out); }
-  HRESULT Bool(size_t i, VARIANT_BOOL* out) { return DecodeBool(args_[i], out); }
-  HRESULT Double(size_t i, double* out) { return DecodeDouble(args_[i], out); }
-  HRESULT Date(size_t i, DATE* out) { return DecodeDate(args_[i], out); }
-  HRESULT Int64(size_t i, LONGLONG* out) { return DecodeInt64(args_[i], out); }
-  HRESULT String(size_t i, com::Bstr* out) { return DecodeBstr(args_[i], out->put()); }
-  HRESULT Variant(size_t i, com::Variant* out) { return DecodeVariant(args_[i], objects_, out->put()); }
+  HRESULT Expect(size_t count) const;
+  HRESULT Long(size_t i, LONG* out) { return Checked(DecodeLong(args_[i], out), i); }
+  HRESULT Short(size_t i, SHORT* out) { return Checked(DecodeShort(args_[i], out), i); }
+  HRESULT Bool(size_t i, VARIANT_BOOL* out) { return Checked(DecodeBool(args_[i], out), i); }
+  HRESULT Double(size_t i, double* out) { return Checked(DecodeDouble(args_[i], out), i); }
+  HRESULT Date(size_t i, DATE* out) { return Checked(DecodeDate(args_[i], out), i); }
+  HRESULT Int64(size_t i, LONGLONG* out) { return Checked(DecodeInt64(args_[i], out), i); }
+  HRESULT String(size_t i, com::Bstr* out) { return Checked(DecodeBstr(args_[i], out->put()), i); }
+  HRESULT Variant(size_t i, com::Variant* out) { return Checked(DecodeVariant(args_[i], objects_, out->put()), i); }
   // `out` holds interface `iid` (use it as that interface) or null.
   HRESULT Interface(size_t i, const IID& iid, com::ComPtr<IUnknown>* out) {
-    return DecodeObject(args_[i], objects_, iid, out->put());
+    return Checked(DecodeObject(args_[i], objects_, iid, out->put()), i);
   }
 
  private:
+  // `hr`, with error information set for a failure that has none.
+  static HRESULT Checked(HRESULT hr, size_t i);
   capnp::List<wire::Value>::Reader args_;
   ObjectCodec& objects_;
 };
@@ -233,6 +236,7 @@ class ProxyCall {
   void Date(DATE v) { next().setDate(v); }
   void Int64(LONGLONG v) { next().setI8(v); }
   void String(BSTR v) { EncodeBstr(v, next()); }
+  // A by-reference value goes as the value it refers to: an [in] argument is never written back.
   void Variant(const VARIANT& v);
   void Interface(IUnknown* v, const IID& iid);
   // The member's result; on failure the peer's error information is set on this thread.

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/ado/ado.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/objbase.h"
 #include "platform/remote/auth.h"
@@ -488,13 +489,18 @@ class ArrayRemoteTest : public RemoteTest {
  protected:
   void SetUp() override {
     ::setenv("QVA_REGISTRY", (registry_dir_.path() / "registry").c_str(), 1);
-    void* library = ::dlopen(QVA_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_TRUE(library);
-    auto register_server = reinterpret_cast<HRESULT (*)()>(::dlsym(library, "DllRegisterServer"));
-    ASSERT_TRUE(register_server);
-    ASSERT_EQ(register_server(), S_OK);
+    for (const char* path : Libraries()) {
+      SCOPED_TRACE(path);
+      void* library = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+      ASSERT_TRUE(library);
+      auto register_server = reinterpret_cast<HRESULT (*)()>(::dlsym(library, "DllRegisterServer"));
+      ASSERT_TRUE(register_server);
+      ASSERT_EQ(register_server(), S_OK);
+    }
     RemoteTest::SetUp();
   }
+  // The in-process servers registered before the service starts.
+  virtual std::vector<const char*> Libraries() const { return {QVA_LIBRARY}; }
   void TearDown() override {
     RemoteTest::TearDown();
     ::unsetenv("QVA_REGISTRY");
@@ -604,6 +610,344 @@ TEST_P(XmlDocRemoteTest, TheServicesDomCrossesToo) {
   ComPtr<IXMLDOMNode> absent;
   EXPECT_EQ(doc->selectSingleNode(Bstr("settings/none").get(), absent.put()), S_FALSE);
   EXPECT_FALSE(absent);
+}
+
+}  // namespace
+}  // namespace qva::testing
+
+namespace qva::testing {
+namespace {
+
+// ADO's objects over the wire: the service's array, initialised on an embedded database that
+// holds a few users, hands its database object's connection to a console, which runs statements
+// through it and walks their recordsets member by member.
+class AdoRemoteTest : public ArrayRemoteTest {
+ protected:
+  void SetUp() override {
+    base_ = dir_.path() / "base";
+    std::filesystem::create_directories(base_);
+    ::setenv("QVA_BASE_FOLDER", base_.c_str(), 1);
+    for (const char* name : {"vodrik_e.xmt", "Vodrik.ntt"})
+      std::filesystem::copy_file(std::filesystem::path(QVA_TEMPLATE_DIR) / name, base_ / name);
+    std::filesystem::copy_file(base_ / "Vodrik.ntt", base_ / "Vodrik_e.ntf");
+    ComPtr<_Connection> seed = LocalConnection();
+    ASSERT_TRUE(seed);
+    for (const char* row : {
+             "INSERT INTO Users (Name, FullName, UserType, TimeLimit, LastTime) "
+             "VALUES ('carol', 'Carol Ng', 2, 1.25, #2024-03-31 02:30:00#)",
+             "INSERT INTO Users (Name, FullName, UserType, TimeLimit, LastTime) "
+             "VALUES ('alice', 'Alice Wörth', 1, 0, #2023-12-31 23:59:59#)",
+             "INSERT INTO Users (Name, UserType) VALUES ('bob', 0)",  // the rest NULL
+         }) {
+      ComPtr<_Recordset> none;
+      ASSERT_EQ(seed->Execute(Bstr(row).get(), Variant(), adExecuteNoRecords, none.put()), S_OK) << row;
+    }
+    ASSERT_EQ(seed->Close(), S_OK);
+    ArrayRemoteTest::SetUp();
+  }
+  void TearDown() override {
+    ArrayRemoteTest::TearDown();
+    ::unsetenv("QVA_BASE_FOLDER");
+  }
+  // The array's Init needs the outside components.
+  std::vector<const char*> Libraries() const override {
+    return {QVA_LIBRARY, QVA_CONTROL_LIBRARY, QVA_FIREWALL_LIBRARY};
+  }
+  TestServer::MakeRoot MakeRoot() override {
+    return [make_array = ArrayRemoteTest::MakeRoot()] {
+      ComPtr<IUnknown> array = make_array();
+      ComPtr<IQVAArray> typed;
+      if (!array || FAILED(array.As(&typed))) return ComPtr<IUnknown>();
+      EXPECT_EQ(typed->Init(), S_OK);  // S_OK: the database opened
+      return array;
+    };
+  }
+
+  // A connection of this process on the service's database file, opened as the service opens it.
+  ComPtr<_Connection> LocalConnection() {
+    auto made = ado::CreateConnection();
+    if (!made) return nullptr;
+    ComPtr<_Connection> c = std::move(made).value();
+    const Bstr text("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (base_ / "Vodrik_e.ntf").string());
+    EXPECT_EQ(c->Open(Variant::Str(text.view()), Variant(), Variant(), -1), S_OK);
+    return c;
+  }
+
+  // The service's database connection, as a console reaches it: the array's DataBase, its
+  // Connection (declared IUnknown), asked for _Connection.
+  ComPtr<_Connection> RemoteConnection(ComPtr<IQVAArray>* array_out = nullptr) {
+    ComPtr<IQVA> root;
+    EXPECT_EQ(CoCreateInstance(CLSID_QVA, nullptr, CLSCTX_INPROC_SERVER, IID_IQVA, root.put_void()), S_OK);
+    ComPtr<IQVAArray> array;
+    EXPECT_EQ(root->Connect(nullptr, nullptr, nullptr, nullptr, array.put()), S_OK);
+    if (!array) return nullptr;
+    ComPtr<IQVADataBase> db;
+    EXPECT_EQ(array->get_DataBase(db.put()), S_OK);
+    if (!db) return nullptr;
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(db->get_Connection(unknown.put()), S_OK);
+    ComPtr<_Connection> connection;
+    if (unknown) {
+      EXPECT_EQ(unknown.As(&connection), S_OK);
+    }
+    if (array_out) *array_out = array;
+    return connection;
+  }
+
+  std::filesystem::path base_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, AdoRemoteTest, ::testing::Values(Where::kThread, Where::kProcess),
+                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+
+constexpr const char* kUserColumns[] = {"Name", "FullName", "UserType", "TimeLimit", "LastTime"};
+
+// Every row of `statement` as text, one line a row: each column's value read as a console reads
+// it (EOF, Fields, Item(name), Value, MoveNext), whether `c` is a proxy or a local connection.
+std::vector<std::string> Rows(_Connection* c, const char* statement) {
+  std::vector<std::string> rows;
+  ComPtr<_Recordset> rs;
+  EXPECT_EQ(c->Execute(Bstr(statement).get(), Variant(), -1, rs.put()), S_OK);
+  if (!rs) return rows;
+  ComPtr<Fields> fields;
+  EXPECT_EQ(rs->get_Fields(fields.put()), S_OK);
+  if (!fields) return rows;
+  VARIANT_BOOL eof = VARIANT_TRUE;
+  while (rs->get_EOF(&eof) == S_OK && !eof) {
+    std::string row;
+    for (const char* column : kUserColumns) {
+      ComPtr<Field> field;
+      EXPECT_EQ(fields->get_Item(Variant::Str(column), field.put()), S_OK) << column;
+      Variant value;
+      if (field) {
+        EXPECT_EQ(field->get_Value(value.put()), S_OK) << column;
+      }
+      row += Describe(value) + " | ";
+    }
+    rows.push_back(row);
+    EXPECT_EQ(rs->MoveNext(), S_OK);
+  }
+  EXPECT_EQ(eof, VARIANT_TRUE);
+  return rows;
+}
+
+TEST_P(AdoRemoteTest, AConsoleWalksTheSameRowsAsTheServiceInProcess) {
+  ComPtr<_Connection> remote = RemoteConnection();
+  ASSERT_TRUE(remote);
+  ComPtr<_Connection> local = LocalConnection();
+  ASSERT_TRUE(local);
+  const char* select = "SELECT Name, FullName, UserType, TimeLimit, LastTime FROM Users ORDER BY Name";
+  const std::vector<std::string> expected = Rows(local.get(), select);
+  // The seeded users, typed by their columns: text, smallint, float, datetime, and NULLs.
+  ASSERT_EQ(expected.size(), 3u);
+  EXPECT_TRUE(expected[0].starts_with("BSTR:5:alice | BSTR:11:Alice Wörth | I2:1 | R8:0.000000 | DATE:"))
+      << expected[0];
+  EXPECT_EQ(expected[1], "BSTR:3:bob | NULL | I2:0 | NULL | NULL | ");
+  EXPECT_EQ(Rows(remote.get(), select), expected);
+
+  // The connection's state and properties cross as the declared types, enumerations included.
+  LONG state = -1;
+  ASSERT_EQ(remote->get_State(&state), S_OK);
+  EXPECT_EQ(state, adStateOpen);
+  const CursorLocationEnum locations[] = {adUseClient, adUseServer, adUseNone, static_cast<CursorLocationEnum>(7)};
+  for (CursorLocationEnum value : locations) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(remote->put_CursorLocation(value), local->put_CursorLocation(value));
+    CursorLocationEnum there{}, here{};
+    ASSERT_EQ(remote->get_CursorLocation(&there), S_OK);
+    ASSERT_EQ(local->get_CursorLocation(&here), S_OK);
+    EXPECT_EQ(there, here);
+  }
+  EXPECT_EQ(remote->put_CursorLocation(adUseNone), static_cast<HRESULT>(0x800A0BB9));  // refused by ADO
+
+  // A field's name and type, read through a field fetched by position.
+  ComPtr<_Recordset> rs;
+  ASSERT_EQ(remote->Execute(Bstr(select).get(), Variant(), -1, rs.put()), S_OK);
+  ComPtr<Fields> fields;
+  ASSERT_EQ(rs->get_Fields(fields.put()), S_OK);
+  LONG count = 0;
+  ASSERT_EQ(fields->get_Count(&count), S_OK);
+  EXPECT_EQ(count, 5);
+  ComPtr<Field> field;
+  ASSERT_EQ(fields->get_Item(Variant::I4(2), field.put()), S_OK);
+  Bstr name;
+  DataTypeEnum type{};
+  ASSERT_EQ(field->get_Name(name.put()), S_OK);
+  ASSERT_EQ(field->get_Type(&type), S_OK);
+  EXPECT_EQ(name.utf8(), "UserType");
+  EXPECT_EQ(type, adSmallInt);
+}
+
+TEST_P(AdoRemoteTest, ARefusedStatementComesBackWithTheEnginesError) {
+  ComPtr<_Connection> remote = RemoteConnection();
+  ASSERT_TRUE(remote);
+  ComPtr<_Connection> local = LocalConnection();
+  ASSERT_TRUE(local);
+  for (const char* statement : {"SELECT * FROM NoSuchTable", "SELECT Name FROM Users WHERE", "INSERT INTO Users"}) {
+    SCOPED_TRACE(statement);
+    ComPtr<_Recordset> rs;
+    SetErrorInfo(0, nullptr);
+    const HRESULT local_hr = local->Execute(Bstr(statement).get(), Variant(), -1, rs.put());
+    const ErrorText local_error = TakeErrorText();
+    ASSERT_TRUE(FAILED(local_hr));
+    ASSERT_FALSE(local_error.description.empty());
+    EXPECT_EQ(remote->Execute(Bstr(statement).get(), Variant(), -1, rs.put()), local_hr);
+    EXPECT_FALSE(rs);
+    const ErrorText remote_error = TakeErrorText();
+    EXPECT_EQ(remote_error.source, local_error.source);
+    EXPECT_EQ(remote_error.description, local_error.description);
+  }
+  // The misuse codes of ADO's objects come back too: past the end, no current record.
+  ComPtr<_Recordset> empty;
+  ASSERT_EQ(remote->Execute(Bstr("SELECT Name FROM Users WHERE Name = 'nobody'").get(), Variant(), -1, empty.put()),
+            S_OK);
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(empty->MoveNext(), static_cast<HRESULT>(0x800A0BCD));
+  EXPECT_EQ(TakeErrorText().source, "ADODB.Recordset");
+}
+
+TEST_P(AdoRemoteTest, TheSameConnectionFetchedTwiceIsOneProxy) {
+  ComPtr<IQVAArray> array;
+  ComPtr<_Connection> first = RemoteConnection(&array);
+  ASSERT_TRUE(first);
+  ComPtr<IQVADataBase> db;
+  ASSERT_EQ(array->get_DataBase(db.put()), S_OK);
+  ComPtr<IUnknown> again;
+  ASSERT_EQ(db->get_Connection(again.put()), S_OK);
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(first.As(&identity), S_OK);
+  EXPECT_EQ(again.get(), identity.get());
+  ComPtr<_Connection> typed;
+  ASSERT_EQ(again.As(&typed), S_OK);
+  EXPECT_EQ(typed.get(), first.get());
+
+  // Sent back to the service, the proxy is the service's own connection again: its recordset
+  // opens on it (a recordset of this process cannot use it, and says so).
+  ComPtr<_Recordset> rs;
+  ASSERT_EQ(first->Execute(Bstr("SELECT Name FROM Users").get(), Variant(), -1, rs.put()), S_OK);
+  ASSERT_EQ(rs->Close(), S_OK);
+  ASSERT_EQ(rs->Open(Variant::Str("SELECT Name FROM Users ORDER BY Name"), Variant::Dispatch(first.get()), adOpenStatic,
+                     adLockReadOnly, -1),
+            S_OK);
+  VARIANT_BOOL eof = VARIANT_TRUE;
+  ASSERT_EQ(rs->get_EOF(&eof), S_OK);
+  EXPECT_EQ(eof, VARIANT_FALSE);
+
+  auto made = ado::CreateRecordset();
+  ASSERT_TRUE(made);
+  ComPtr<_Recordset> here = std::move(made).value();
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(here->Open(Variant::Str("SELECT Name FROM Users"), Variant::Dispatch(first.get()), adOpenStatic,
+                       adLockReadOnly, -1),
+            static_cast<HRESULT>(0x800A0E7D));
+  EXPECT_FALSE(TakeErrorText().description.empty());
+}
+
+// [in] VARIANTs by reference go as the values they refer to; values that cannot cross fail
+// before any round trip, with error information naming their type, and the connection goes on.
+TEST_P(AdoRemoteTest, ArgumentsThatCannotCrossFailWithErrorInformation) {
+  ComPtr<_Connection> remote = RemoteConnection();
+  ASSERT_TRUE(remote);
+  LONG affected = 0;
+  Variant inner = Variant::I4(0);
+  DECIMAL stored{};
+  auto make = [](VARTYPE vt, void* ref) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    v.byref = ref;
+    return v;
+  };
+  VARIANT missing = make(VT_ERROR, nullptr);
+  missing.scode = DISP_E_PARAMNOTFOUND;
+  const struct {
+    const char* what;
+    VARIANT value;
+    HRESULT hr;
+    const char* named;  // in the error description
+  } cases[] = {
+      {"missing", missing, S_OK, nullptr},
+      {"by reference", make(VT_BYREF | VT_I4, &affected), S_OK, nullptr},
+      {"variant by reference", make(VT_BYREF | VT_VARIANT, &inner), S_OK, nullptr},
+      {"decimal", make(VT_DECIMAL, nullptr), DISP_E_BADVARTYPE, "VT_DECIMAL"},
+      {"decimal by reference", make(VT_BYREF | VT_DECIMAL, &stored), DISP_E_BADVARTYPE, "VT_DECIMAL"},
+      {"null reference", make(VT_BYREF | VT_I4, nullptr), DISP_E_BADVARTYPE, "VT_BYREF | type 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ComPtr<_Recordset> rs;
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(remote->Execute(Bstr("SELECT Name FROM Users").get(), c.value, -1, rs.put()), c.hr);
+    EXPECT_EQ(static_cast<bool>(rs), SUCCEEDED(c.hr));
+    const ErrorText error = TakeErrorText();
+    if (c.named) {
+      EXPECT_EQ(error.source, "qvacom remote");
+      EXPECT_NE(error.description.find(c.named), std::string::npos) << error.description;
+    }
+  }
+  EXPECT_EQ(affected, 0);  // an [in] argument is not written back
+  LONG state = -1;
+  EXPECT_EQ(remote->get_State(&state), S_OK);
+}
+
+}  // namespace
+}  // namespace qva::testing
+
+namespace qva::testing {
+namespace {
+
+// A field whose value no connection can carry (a provider's exact numeric), served alone.
+class DecimalField : public com::Dispatch<Field> {
+ public:
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR* out) override {
+    *out = com::AllocBstr("Amount");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Type(DataTypeEnum* out) override {
+    *out = adDecimal;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Value(VARIANT* out) override {
+    VariantInit(out);
+    out->decVal = DECIMAL{};
+    out->decVal.Lo64 = 12345;
+    out->decVal.scale = 2;
+    out->vt = VT_DECIMAL;  // after decVal, whose first word it shares
+    return S_OK;
+  }
+};
+
+class AdoFieldRemoteTest : public RemoteTest {
+ protected:
+  TestServer::MakeRoot MakeRoot() override {
+    return [] {
+      auto field = com::CreateObject<DecimalField>();
+      return field ? ComPtr<IUnknown>((*field)->Identity()) : nullptr;
+    };
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, AdoFieldRemoteTest, ::testing::Values(Where::kThread, Where::kProcess),
+                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+
+TEST_P(AdoFieldRemoteTest, AResultThatCannotCrossFailsWithErrorInformation) {
+  ComPtr<Field> field;
+  ASSERT_EQ(Activate(IID_Field, field.put_void()), S_OK);
+  Variant value;
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(field->get_Value(value.put()), DISP_E_BADVARTYPE);
+  EXPECT_EQ(value.vt, VT_EMPTY);
+  const ErrorText error = TakeErrorText();
+  EXPECT_EQ(error.source, "qvacom remote");
+  EXPECT_NE(error.description.find("VT_DECIMAL"), std::string::npos) << error.description;
+
+  // The object and the connection go on.
+  Bstr name;
+  ASSERT_EQ(field->get_Name(name.put()), S_OK);
+  EXPECT_EQ(name.utf8(), "Amount");
+  DataTypeEnum type{};
+  ASSERT_EQ(field->get_Type(&type), S_OK);
+  EXPECT_EQ(type, adDecimal);
 }
 
 }  // namespace
