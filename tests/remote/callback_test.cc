@@ -147,12 +147,7 @@ class CallbackTest : public ::testing::TestWithParam<Where> {
     root_ = nullptr;
     server_.reset();
   }
-  virtual TestServer::MakeRoot MakeRoot() {
-    return [] {
-      auto root = com::CreateObject<EchoRoot>();
-      return root ? ComPtr<IUnknown>((*root)->Identity()) : nullptr;
-    };
-  }
+  virtual TestServer::MakeRoot MakeRoot() { return RootOf<EchoRoot>(); }
   std::string Log() {
     Bstr log;
     EXPECT_EQ(root_->get_Dir(log.put()), S_OK);
@@ -166,8 +161,7 @@ class CallbackTest : public ::testing::TestWithParam<Where> {
   ComPtr<IQVAArchs> root_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, CallbackTest, ::testing::Values(Where::kThread, Where::kProcess),
-                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+INSTANTIATE_TEST_SUITE_P(Servers, CallbackTest, kBothServers, ServerName);
 
 TEST_P(CallbackTest, AConsolesObjectIsCalledBackAndKeepsItsIdentityBothWays) {
   ComPtr<IQVAArch> mine = MakeArch("mine");
@@ -342,8 +336,7 @@ class UsersCallbackTest : public CallbackTest {
   std::string file_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, UsersCallbackTest, ::testing::Values(Where::kThread, Where::kProcess),
-                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+INSTANTIATE_TEST_SUITE_P(Servers, UsersCallbackTest, kBothServers, ServerName);
 
 TEST_P(UsersCallbackTest, AConsolesOwnDocumentGoesThroughSaveXmlAndLoadXml) {
   ComPtr<IQVAUsers> users = ConnectLocal<IQVAUsers>();

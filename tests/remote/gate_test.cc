@@ -249,12 +249,7 @@ class GateTest : public ::testing::Test {
     options.tcp_port = 0;
     options.accounts_path = accounts;
     server_ = std::make_unique<TestServer>(
-        TestServer::Where::kThread,
-        [] {
-          auto root = com::CreateObject<TestRoot>();
-          return root ? ComPtr<IUnknown>((*root)->Identity()) : nullptr;
-        },
-        options);
+        TestServer::Where::kThread, RootOf<TestRoot>(), options);
     ASSERT_NE(server_->server(), nullptr);
   }
   void TearDown() override { server_.reset(); }

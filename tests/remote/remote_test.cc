@@ -108,12 +108,7 @@ class RemoteTest : public ::testing::TestWithParam<Where> {
   }
   void TearDown() override { server_.reset(); }
 
-  virtual TestServer::MakeRoot MakeRoot() {
-    return [] {
-      auto root = com::CreateObject<TestRoot>();
-      return root ? ComPtr<IUnknown>((*root)->Identity()) : nullptr;
-    };
-  }
+  virtual TestServer::MakeRoot MakeRoot() { return RootOf<TestRoot>(); }
   std::u16string TcpName() const { return com::Utf8ToUtf16("127.0.0.1:" + std::to_string(server_->tcp_port())); }
 
   TempDir dir_;
@@ -122,8 +117,7 @@ class RemoteTest : public ::testing::TestWithParam<Where> {
   std::unique_ptr<TestServer> server_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, RemoteTest, ::testing::Values(Where::kThread, Where::kProcess),
-                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+INSTANTIATE_TEST_SUITE_P(Servers, RemoteTest, kBothServers, ServerName);
 
 TEST_P(RemoteTest, ValuesCrossToTheServerIntact) {
   ComPtr<IQVAArchs> root = Connect<IQVAArchs>();
@@ -417,16 +411,10 @@ TEST_P(RemoteTest, ABrokenMessageClosesOnlyItsConnection) {
 // whose member hands out a proxy.
 class RealTimeRemoteTest : public RemoteTest {
  protected:
-  TestServer::MakeRoot MakeRoot() override {
-    return [] {
-      auto root = com::CreateObject<CQVARealTime>();
-      return root ? ComPtr<IUnknown>((*root)->Identity()) : nullptr;
-    };
-  }
+  TestServer::MakeRoot MakeRoot() override { return RootOf<CQVARealTime>(); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealTimeRemoteTest, ::testing::Values(Where::kThread, Where::kProcess),
-                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+INSTANTIATE_TEST_SUITE_P(Servers, RealTimeRemoteTest, kBothServers, ServerName);
 
 TEST_P(RealTimeRemoteTest, ObjectReferencesLeadToObjectReferences) {
   ComPtr<IQVARealTime> realtime;
@@ -515,8 +503,7 @@ class ArrayRemoteTest : public RemoteTest {
   TempDir registry_dir_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, ArrayRemoteTest, ::testing::Values(Where::kThread, Where::kProcess),
-                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+INSTANTIATE_TEST_SUITE_P(Servers, ArrayRemoteTest, kBothServers, ServerName);
 
 TEST_P(ArrayRemoteTest, ConnectHandsOutTheServicesArray) {
   ComPtr<IQVA> root;
@@ -580,8 +567,7 @@ class XmlDocRemoteTest : public RemoteTest {
   std::string file_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, XmlDocRemoteTest, ::testing::Values(Where::kThread, Where::kProcess),
-                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+INSTANTIATE_TEST_SUITE_P(Servers, XmlDocRemoteTest, kBothServers, ServerName);
 
 TEST_P(XmlDocRemoteTest, TheServicesDomCrossesToo) {
   ComPtr<IQVAXMLDoc> wrapper;
@@ -697,8 +683,7 @@ class AdoRemoteTest : public ArrayRemoteTest {
   std::filesystem::path base_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, AdoRemoteTest, ::testing::Values(Where::kThread, Where::kProcess),
-                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+INSTANTIATE_TEST_SUITE_P(Servers, AdoRemoteTest, kBothServers, ServerName);
 
 constexpr const char* kUserColumns[] = {"Name", "FullName", "UserType", "TimeLimit", "LastTime"};
 
@@ -919,16 +904,10 @@ class DecimalField : public com::Dispatch<Field> {
 
 class AdoFieldRemoteTest : public RemoteTest {
  protected:
-  TestServer::MakeRoot MakeRoot() override {
-    return [] {
-      auto field = com::CreateObject<DecimalField>();
-      return field ? ComPtr<IUnknown>((*field)->Identity()) : nullptr;
-    };
-  }
+  TestServer::MakeRoot MakeRoot() override { return RootOf<DecimalField>(); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, AdoFieldRemoteTest, ::testing::Values(Where::kThread, Where::kProcess),
-                         [](const auto& info) { return info.param == Where::kThread ? "Thread" : "Process"; });
+INSTANTIATE_TEST_SUITE_P(Servers, AdoFieldRemoteTest, kBothServers, ServerName);
 
 TEST_P(AdoFieldRemoteTest, AResultThatCannotCrossFailsWithErrorInformation) {
   ComPtr<Field> field;

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <functional>
 #include <future>
@@ -305,5 +307,20 @@ class TestServer {
   int stop_fd_ = -1;
   uint16_t tcp_port_ = 0;
 };
+// Parameterised remote tests run against a service on a thread and against one in a forked
+// process: INSTANTIATE_TEST_SUITE_P(Servers, Fixture, kBothServers, ServerName).
+inline const auto kBothServers = ::testing::Values(TestServer::Where::kThread, TestServer::Where::kProcess);
+inline std::string ServerName(const ::testing::TestParamInfo<TestServer::Where>& info) {
+  return info.param == TestServer::Where::kThread ? "Thread" : "Process";
+}
+
+// A root that is a fresh object of class T.
+template <class T>
+TestServer::MakeRoot RootOf() {
+  return [] {
+    auto made = com::CreateObject<T>();
+    return made ? com::ComPtr<IUnknown>((*made)->Identity()) : com::ComPtr<IUnknown>();
+  };
+}
 
 }  // namespace qva::testing
